@@ -1,0 +1,18 @@
+#pragma once
+
+#include <string>
+
+namespace halvik {
+
+/// One received datagram of at least 6 bytes, decoded by the link.
+struct LinkMessage
+{
+    /// Bytes 0-5: two-letter kind and four-letter command code.
+    std::string header;
+    /// Bytes 6 to the end, zero bytes included; empty for a 6-byte datagram.
+    std::string payload;
+    /// Dotted-decimal IPv4 address of the sender, without a port.
+    std::string senderAddress;
+};
+
+} // namespace halvik
