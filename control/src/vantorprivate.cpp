@@ -1,0 +1,121 @@
+#include "vantorprivate.h"
+
+#include "commandcodec.h"
+
+#include <halvik/statuscode.h>
+
+#include <boost/chrono.hpp>
+
+namespace halvik {
+
+VantorPrivate::VantorPrivate(const std::string& address, std::uint16_t port)
+    : VantorBase(address, port, 0)
+{}
+
+VantorPrivate::~VantorPrivate()
+{
+    // The receive thread must be gone before the members it uses.
+    shutdown();
+}
+
+int VantorPrivate::sendCommand(const std::string& command, std::int32_t timeoutMs)
+{
+    if (command.size() < 6) {
+        return status::UnknownCommand;
+    }
+    boost::unique_lock<boost::mutex> lock(transactionMutex, boost::try_to_lock);
+    if (!lock.owns_lock() || awaitingReply) {
+        return status::Busy;
+    }
+    awaitingReply = true;
+    pendingCommand = command;
+    try {
+        // Sent under the lock, so the reply cannot be handled before the caller waits.
+        sendMessage(command);
+    } catch (...) {
+        awaitingReply = false;
+        throw;
+    }
+    const std::uint32_t timeout =
+        timeoutMs >= 0 ? static_cast<std::uint32_t>(timeoutMs) : defaultTimeoutMs;
+    const int result = waitForReply(lock, timeout);
+    awaitingReply = false;
+    return result;
+}
+
+int VantorPrivate::waitForReply(boost::unique_lock<boost::mutex>& lock, std::uint32_t timeoutMs)
+{
+    if (timeoutMs == 0) {
+        while (awaitingReply) {
+            replyArrived.wait(lock);
+        }
+        return replyStatus;
+    }
+    // A steady clock: a wall-clock step must neither cut a wait short nor stretch it.
+    const auto deadline =
+        boost::chrono::steady_clock::now() + boost::chrono::milliseconds(timeoutMs);
+    while (awaitingReply) {
+        if (replyArrived.wait_until(lock, deadline) == boost::cv_status::timeout && awaitingReply) {
+            awaitingReply = false;
+            replyStatus = status::Timeout;
+            return status::Timeout;
+        }
+    }
+    return replyStatus;
+}
+
+void VantorPrivate::handleMessage(LinkMessage message)
+{
+    if (!awaitingReply) {
+        return;
+    }
+    boost::lock_guard<boost::mutex> lock(transactionMutex);
+    if (pendingCommand.size() < 6 || message.header.compare(2, 4, pendingCommand, 2, 4) != 0) {
+        return;
+    }
+    const std::string kind = message.header.substr(0, 2);
+    if (kind == "EE") {
+        replyStatus = message.payload.empty() ? 0 : static_cast<unsigned char>(message.payload[0]);
+    } else if (kind == "EA") {
+        replyStatus = 0;
+    } else if (kind == "ER") {
+        replyStatus = 0;
+        replyPayload = std::move(message.payload);
+    }
+    awaitingReply = false;
+    replyArrived.notify_one();
+}
+
+int VantorPrivate::Home()
+{
+    return sendCommand(makeHomeCommand(), static_cast<std::int32_t>(motionTimeoutMs));
+}
+
+int VantorPrivate::SetApertureAngles(double azimuth, double elevation, double speed)
+{
+    return sendCommand(makeSetApertureAnglesCommand(azimuth, elevation, speed),
+                       static_cast<std::int32_t>(motionTimeoutMs));
+}
+
+int VantorPrivate::TrackApertureAngles(double azimuth, double elevation, double speed)
+{
+    return sendCommand(makeTrackApertureAnglesCommand(azimuth, elevation, speed), -1);
+}
+
+int VantorPrivate::SetAcceleration(double acceleration)
+{
+    return sendCommand(makeSetAccelerationCommand(acceleration), -1);
+}
+
+int VantorPrivate::GetApertureAngles(double& azimuth, double& elevation)
+{
+    const int status = sendCommand(makeGetApertureAnglesCommand(), -1);
+    boost::lock_guard<boost::mutex> lock(transactionMutex);
+    if (status != 0) {
+        return status;
+    }
+    decodeApertureAngles(replyPayload, azimuth, elevation);
+    return 0;
+}
+
+} // namespace halvik
