@@ -122,11 +122,9 @@ void VantorBase::handleReceive(const boost::system::error_code& error, std::size
                                  std::to_string(error.value()));
     }
     receiveBuffer[byteCount] = 0;
-    if (byteCount >= headerLength) {
-        LinkMessage message;
-        message.header.assign(receiveBuffer.data(), headerLength);
-        message.payload.assign(receiveBuffer.data() + headerLength, byteCount - headerLength);
-        message.senderAddress = senderEndpoint.address().to_string();
+    LinkMessage message;
+    if (decodeLinkMessage(receiveBuffer.data(), byteCount, senderEndpoint.address().to_string(),
+                          message)) {
         const std::shared_ptr<Shared> keep = shared;
         handleMessage(std::move(message));
         if (keep->closing) {

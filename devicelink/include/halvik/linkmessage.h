@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 namespace halvik {
@@ -14,5 +15,9 @@ struct LinkMessage
     /// Dotted-decimal IPv4 address of the sender, without a port.
     std::string senderAddress;
 };
+
+/// Decodes one received datagram; false (and message untouched) when it is shorter than 6 bytes.
+bool decodeLinkMessage(const char* data, std::size_t length, const std::string& senderAddress,
+                       LinkMessage& message);
 
 } // namespace halvik
