@@ -33,8 +33,9 @@ public:
     /// The port every device and the listener use.
     std::uint16_t port() const;
 
-    /// A UDP port that was free on address a moment ago (bound and released again).
-    static std::uint16_t freeUdpPort(const std::string& address = "127.0.0.1");
+    /// A UDP port that no socket on any address used a moment ago (0.0.0.0:0 bound and
+    /// released again); prefer port 0 in the options, which keeps the port held.
+    static std::uint16_t freeUdpPort();
     /// The address n steps after address (127.0.0.2 + 3 = 127.0.0.5); throws on overflow.
     static std::string offsetAddress(const std::string& address, unsigned n);
 
