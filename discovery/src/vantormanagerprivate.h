@@ -14,6 +14,25 @@
 
 namespace halvik {
 
+namespace detail {
+/// What the receive thread shares with callers. A base constructed before the link, so that it
+/// is complete before the link's receive thread starts and can hand over a datagram.
+struct DiscoveryState
+{
+    std::mutex stateMutex;
+    std::condition_variable operationDone;
+    VantorMap vantors;
+    bool operationPending = false;
+    bool continuousDiscovery = false;
+    int operationStatus = 0;
+    /// Not owned; null whenever no discovery is pending.
+    DiscoveryListener* listener = nullptr;
+    /// Number of the pending (or last) operation. A timer handler acts only for the operation
+    /// that armed it: cancel() cannot stop a handler whose timer had already expired.
+    std::uint64_t operationGeneration = 0;
+};
+} // namespace detail
+
 /// Discovery and IP change over one broadcast link. At most one operation (timed discovery,
 /// continuous discovery or IP change) is pending at a time:
 ///
@@ -25,9 +44,9 @@ namespace halvik {
 ///                      SetVantorIP   v
 ///                                IP change
 ///
-/// Every field below the link part is guarded by stateMutex. Callers only try the lock, so they
-/// never queue behind the receive thread; the receive thread's handlers take it and wait.
-class VantorManagerPrivate : public VantorBase
+/// Every field of the state and both timers are guarded by stateMutex. Callers only try the lock,
+/// so they never queue behind the receive thread; the receive thread's handlers take it and wait.
+class VantorManagerPrivate : private detail::DiscoveryState, public VantorBase
 {
 public:
     /// Opens the link to 255.255.255.255:4365.
@@ -72,18 +91,6 @@ private:
 
     boost::shared_ptr<boost::asio::steady_timer> operationTimer;
     boost::shared_ptr<boost::asio::steady_timer> requeryTimer;
-
-    std::mutex stateMutex;
-    std::condition_variable operationDone;
-    VantorMap vantors;
-    bool operationPending = false;
-    bool continuousDiscovery = false;
-    int operationStatus = 0;
-    /// Not owned; null whenever no discovery is pending.
-    DiscoveryListener* listener = nullptr;
-    /// Number of the pending (or last) operation. A timer handler acts only for the operation
-    /// that armed it: cancel() cannot stop a handler whose timer had already expired.
-    std::uint64_t operationGeneration = 0;
 };
 
 } // namespace halvik

@@ -5,10 +5,13 @@
 #include <halvik/statuscode.h>
 #include <halvik/vantormanager.h>
 
+#include <boost/asio/post.hpp>
+
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <condition_variable>
+#include <future>
 #include <mutex>
 #include <ostream>
 #include <string>
@@ -111,18 +114,21 @@ TEST_F(DiscoveryTest, BlockingDiscoveryQueriesTwiceAndEndsWithTimeout)
     ScriptedPeer deviceHigh("127.0.0.3");
     ScriptedPeer deviceZero("127.0.0.4");
     const udp::endpoint to = client();
-    bus.setResponder([&](const std::string& request) {
-        if (request == "VNCQRE") {
+    std::thread answering([&] {
+        for (std::size_t query = 1; query <= 2; ++query) {
+            if (!bus.waitForCount(1 + query, 3000ms)) {
+                return;
+            }
             deviceB.sendTo("ERCQRESN-b", to);
             deviceHigh.sendTo("ERCQRE\xf0SN", to);
             deviceZero.sendTo("ERCQRESN\0x"s, to);
         }
-        return std::vector<std::string>{};
     });
 
     const auto start = Clock::now();
     EXPECT_EQ(manager.FindVantors(1500, true, nullptr), halvik::status::Timeout);
     const auto end = Clock::now();
+    answering.join();
     EXPECT_GE(end - start, 1500ms);
 
     std::this_thread::sleep_for(1200ms); // a third query would be due by now
@@ -412,13 +418,24 @@ TEST(SetIpRequest, SerialBytesThenAddressBytes)
 class SlowClient : public halvik::VantorManagerPrivate
 {
 public:
-    using VantorManagerPrivate::VantorManagerPrivate;
+    SlowClient(std::uint16_t port, std::chrono::milliseconds slow,
+               std::chrono::milliseconds afterSetIp)
+        : VantorManagerPrivate("127.255.255.255", port)
+        , slow(slow)
+        , afterSetIp(afterSetIp)
+    {
+        // The link's receive thread started before this part was built: a no-op run there
+        // orders this constructor before every handler that follows.
+        std::promise<void> ran;
+        boost::asio::post(*ioService, [&ran] { ran.set_value(); });
+        ran.get_future().wait();
+    }
     ~SlowClient() override { shutdown(); }
 
-    std::chrono::milliseconds slow{0};
-    std::chrono::milliseconds afterSetIp{0};
+private:
+    const std::chrono::milliseconds slow;
+    const std::chrono::milliseconds afterSetIp;
 
-protected:
     void handleMessage(halvik::LinkMessage message) override
     {
         const std::string header = message.header;
@@ -439,9 +456,7 @@ TEST(StaleTimer, TimeOutOfAnEndedIpChangeDoesNotEndTheNextDiscovery)
     // the next discovery has begun.
     ScriptedPeer bus("0.0.0.0", 0, true);
     bus.answer("SIPC", {"XXSLOW", "ERSIPC"});
-    SlowClient client("127.255.255.255", bus.port());
-    client.slow = 1300ms;
-    client.afterSetIp = 500ms;
+    SlowClient client(bus.port(), 1300ms, 500ms);
 
     EXPECT_EQ(client.SetVantorIP("SN1", "10.0.0.7"), halvik::status::NoError);
     const auto start = Clock::now();
