@@ -44,8 +44,9 @@ struct DiscoveryState
 ///                      SetVantorIP   v
 ///                                IP change
 ///
-/// Every field of the state and both timers are guarded by stateMutex. Callers only try the lock,
-/// so they never queue behind the receive thread; the receive thread's handlers take it and wait.
+/// Every field of the state and both timers are guarded by stateMutex. FindVantors and SetVantorIP
+/// only try the lock and answer busy, so a caller never queues behind the receive thread; the
+/// other calls and the receive thread's handlers wait for it.
 class VantorManagerPrivate : private detail::DiscoveryState, public VantorBase
 {
 public:
