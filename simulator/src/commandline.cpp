@@ -122,7 +122,8 @@ one socket on 0.0.0.0:<port> receives discovery and IP-change broadcasts
 
 Motion: the speed field (speed x 360 on the wire) is read as field / 3.6 deg/s, so
 speed 10 moves at 1000 deg/s; the acceleration field is deg/s^2 (10000 until the
-first SEAC). Both axes follow a trapezoidal profile; HOME goes to az 0, el 0.
+first SEAC). Both axes follow a trapezoidal profile; HOME goes to az 0, el 0
+at 1000 deg/s. GEAA reads back the position with a small seeded noise.
 
 Options:
   --devices N          number of devices, 1 to 250 (default 1)
@@ -132,7 +133,8 @@ Options:
   --require-home       refuse SEAA and TRAA with status 4 until the first HOME
   --no-broadcast       no 0.0.0.0 listener: no answers to broadcasts
   --noise DEG          peak read-back noise in degrees (default 0.02)
-  --verbose            one line per request and reply on standard error
+  --verbose            one line per request and reply on standard error: UTC
+                       time, device, peer, header, payload in hex, what it did
 
 Faults (fractions from 0 to 1, applied to replies, reproducible with --seed):
   --drop F             leave out a fraction of replies

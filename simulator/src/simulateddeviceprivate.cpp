@@ -121,7 +121,10 @@ void SimulatedDevicePrivate::receive(std::shared_ptr<Receiver> r)
             if (!error) {
                 handleDatagram(std::string(r->buffer.data(), n), r->from, false);
             }
-            receive(r);
+            // An IP change inside handleDatagram retires this socket: it is not armed again.
+            if (r == receiver) {
+                receive(r);
+            }
         });
 }
 

@@ -218,12 +218,16 @@ TEST_F(DeviceNetwork, PointingCommandsByBroadcastAreIgnored)
     }
 }
 
-TEST_F(DeviceNetwork, IpChangeMovesTheDeviceToItsNewAddress)
+class IpChange : public DeviceNetwork, public ::testing::WithParamInterface<bool>
+{};
+
+TEST_P(IpChange, MovesTheDeviceToItsNewAddress)
 {
+    const udp::endpoint to = GetParam() ? broadcast() : at("127.0.0.2");
     ScriptedPeer peer;
-    peer.sendTo("VNSIPCVNT0999" + bytes({127, 0, 0, 9}), broadcast());
+    peer.sendTo("VNSIPCVNT0999" + bytes({127, 0, 0, 9}), to);
     // The answer for the right serial comes last; none may come for an unknown serial.
-    peer.sendTo("VNSIPCVNT0001" + bytes({127, 0, 0, 9}), broadcast());
+    peer.sendTo("VNSIPCVNT0001" + bytes({127, 0, 0, 9}), to);
     ASSERT_TRUE(peer.waitForCount(1));
     std::this_thread::sleep_for(100ms);
     ASSERT_EQ(peer.receivedCount(), 1u);
@@ -240,6 +244,8 @@ TEST_F(DeviceNetwork, IpChangeMovesTheDeviceToItsNewAddress)
 
     halvik::Vantor old("127.0.0.2", simulator->port());
     EXPECT_EQ(old.GetApertureAngles(az, el), 254);
+    // The old socket is closed: what comes to the old address falls to the shared listener.
+    EXPECT_TRUE(simulator->device(1).waitForRequests("GEAA", 1, 2000ms));
 
     peer.clear();
     peer.sendTo("VNCQRE", broadcast());
@@ -248,6 +254,11 @@ TEST_F(DeviceNetwork, IpChangeMovesTheDeviceToItsNewAddress)
     EXPECT_EQ(found.count("127.0.0.2"), 0u);
     EXPECT_EQ(found.at("127.0.0.9"), "ERCQREVNT0001");
 }
+
+INSTANTIATE_TEST_SUITE_P(Requests, IpChange, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                             return std::string(info.param ? "ByBroadcast" : "ToItsAddress");
+                         });
 
 TEST(DevicePorts, PortZeroTakesAPortNoOtherSocketHolds)
 {

@@ -19,7 +19,7 @@ struct FaultOptions
     double duplicateFraction = 0.0;
     /// Fraction (0..1) of replies sent with another command code than the request's.
     double wrongCodeFraction = 0.0;
-    /// Fraction (0..1) of requests answered first by a datagram of 0 to 31 random bytes.
+    /// Fraction (0..1) of replies preceded by a datagram of 0 to 31 random bytes.
     double junkFraction = 0.0;
     /// Records requests but answers none.
     bool silent = false;
@@ -34,7 +34,8 @@ using LogSink = std::function<void(const std::string& line)>;
 ///
 /// Units the device reads from the wire: the speed field (speed x 360) as field / 3.6 degrees per
 /// second, so a speed of 10 moves at 1000 deg/s; the acceleration field as degrees per second
-/// squared (default 10000 until the first SEAC).
+/// squared (default 10000 until the first SEAC). HOME moves to azimuth 0, elevation 0 at
+/// 1000 deg/s.
 struct DeviceOptions
 {
     /// IPv4 address of the device's own socket.
