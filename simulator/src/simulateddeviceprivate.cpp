@@ -161,6 +161,13 @@ std::vector<SimulatedDevicePrivate::Reply> SimulatedDevicePrivate::serve(const s
                                                                          bool viaBroadcast,
                                                                          std::string& action)
 {
+    // A device on loopback never talks to the network outside, whatever its broadcast
+    // listener on 0.0.0.0 hears from there.
+    if (boost::asio::ip::make_address_v4(currentAddress).is_loopback() &&
+        !from.address().is_loopback()) {
+        action = "ignored: sender outside loopback";
+        return {};
+    }
     if (bytes.size() < headerLength) {
         action = "ignored: shorter than a header";
         return {};

@@ -18,8 +18,9 @@ class SimulatedDevicePrivate;
 /// Answers from the moment it is constructed, on its own thread (or the thread of the Simulator
 /// that holds it). Pointing: HOME, SEAA, TRAA, SEAC, GEAA; discovery: CQRE; IP change: SIPC. The
 /// greeting PPPP is recorded and not answered. Through a broadcast listener only CQRE and SIPC
-/// are served; after an IP change the old address gets no answers to pointing commands. Every
-/// accessor may be called from any thread.
+/// are served; after an IP change the old address gets no answers to pointing commands. A device
+/// on a loopback address answers only senders on loopback. Every accessor may be called from any
+/// thread.
 class SimulatedDevice
 {
 public:
