@@ -22,7 +22,7 @@ int runSimulatorProgram(const std::vector<std::string>& args, std::ostream& out,
         return 0;
     }
     if (!cl.error.empty()) {
-        err << "vantor_sim: " << cl.error << "\n\n" << CommandLine::usage();
+        err << "vantor_sim: " << cl.error << " (see --help)\n";
         return 2;
     }
     auto logMutex = std::make_shared<std::mutex>();
