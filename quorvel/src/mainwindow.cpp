@@ -1,0 +1,610 @@
+#include <halvik/quorvel/mainwindow.h>
+#include <halvik/quorvel/pathdata.h>
+#include <halvik/quorvel/trackermapping.h>
+#include <halvik/resources.h>
+#include <halvik/statuscode.h>
+#include <halvik/vantor.h>
+
+#include <QtCore/QCoreApplication>
+#include <QtCore/QEventLoop>
+#include <QtCore/QPointer>
+#include <QtCore/QStandardPaths>
+#include <QtCore/QTimer>
+#include <QtCore/QVariant>
+#include <QtGui/QIcon>
+#include <QtGui/QMouseEvent>
+#include <QtWidgets/QApplication>
+#include <QtWidgets/QCheckBox>
+#include <QtWidgets/QDoubleSpinBox>
+#include <QtWidgets/QFileDialog>
+#include <QtWidgets/QGridLayout>
+#include <QtWidgets/QGroupBox>
+#include <QtWidgets/QHBoxLayout>
+#include <QtWidgets/QHeaderView>
+#include <QtWidgets/QLabel>
+#include <QtWidgets/QMainWindow>
+#include <QtWidgets/QPushButton>
+#include <QtWidgets/QRadioButton>
+#include <QtWidgets/QStatusBar>
+#include <QtWidgets/QTableWidget>
+#include <QtWidgets/QToolBar>
+#include <QtWidgets/QVBoxLayout>
+#include <QtWidgets/QWidget>
+
+#include <chrono>
+#include <iostream>
+#include <locale>
+#include <random>
+#include <sstream>
+#include <thread>
+
+// The form class goes into our namespace, so that a binary linking another program's window
+// (whose form is also called Ui_MainWindow) keeps both. Every header the generated code includes
+// is included above, so its own includes add nothing inside the namespace.
+namespace halvik::quorvel {
+#include "ui_mainwindow.h"
+} // namespace halvik::quorvel
+
+namespace halvik::quorvel {
+
+namespace {
+
+constexpr int statusTimeoutMs = 5000;
+
+/// A line of the timing log, formatted without the user's locale.
+class LogLine
+{
+public:
+    LogLine() { stream.imbue(std::locale::classic()); }
+    template <typename T> LogLine& operator<<(const T& value)
+    {
+        stream << value;
+        return *this;
+    }
+    ~LogLine() { std::cout << stream.str() << std::endl; }
+
+private:
+    std::ostringstream stream;
+};
+
+long long elapsedMs(std::chrono::steady_clock::time_point from,
+                    std::chrono::steady_clock::time_point to)
+{
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(to - from).count();
+    return ms < 0 ? 0 : ms;
+}
+
+} // namespace
+
+MainWindow::MainWindow(QStringList arguments, QWidget* parent)
+    : MainWindow(std::move(arguments), Clock::system(), parent)
+{}
+
+MainWindow::MainWindow(QStringList arguments, Clock clockIn, QWidget* parent)
+    : QMainWindow(parent)
+    , ui(new Ui_MainWindow)
+    , clock(std::move(clockIn))
+{
+    initResources();
+    ui->setupUi(this);
+
+    QTableWidget* table = ui->positionsTableWidget;
+    table->setColumnCount(PathColumnCount);
+    table->setHorizontalHeaderLabels(pathHeaderLabels());
+    table->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
+    // A run reads its rows by index, so removing any of them (Clear, a generator, both possible
+    // inside a run's wait) ends it rather than letting it read rows that moved or went away.
+    connect(table->model(), &QAbstractItemModel::rowsRemoved, this, [this] {
+        if (running) {
+            endRun(tr("Path run ended: rows were removed"));
+        }
+    });
+
+    if (arguments.size() <= 1) {
+        return;
+    }
+    deviceAddress = arguments.at(1).toLocal8Bit().toStdString();
+    const QString address = QString::fromLocal8Bit(deviceAddress.c_str());
+    setWindowTitle(address + QStringLiteral(" - Quorvel"));
+    try {
+        vantor.reset(new Vantor(deviceAddress));
+    } catch (const std::exception& e) {
+        const QString message =
+            tr("Cannot open the link to %1: %2").arg(address, QString::fromLocal8Bit(e.what()));
+        std::cerr << "Quorvel: " << message.toLocal8Bit().constData() << std::endl;
+        statusBar()->showMessage(message);
+        return;
+    }
+    callDevice("SetAcceleration", [this](Vantor& device) {
+        return device.SetAcceleration(ui->accelerationDoubleSpinBox->value());
+    });
+    statusBar()->showMessage(tr("Ready"));
+    ui->mouseTrackerLabel->installEventFilter(this);
+}
+
+MainWindow::~MainWindow()
+{
+    delete ui;
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() != QEvent::MouseMove || watched != ui->mouseTrackerLabel) {
+        return QMainWindow::eventFilter(watched, event);
+    }
+    const auto* mouse = static_cast<QMouseEvent*>(event);
+    if (!(mouse->buttons() & Qt::LeftButton)) {
+        return true;
+    }
+    const double x = mouse->position().x();
+    const double y = mouse->position().y();
+    const double w = ui->mouseTrackerLabel->width();
+    const double h = ui->mouseTrackerLabel->height();
+    if (x < 0 || x >= w || y < 0 || y >= h) {
+        return true;
+    }
+    trackMouse(x / w, y / h);
+    return true;
+}
+
+void MainWindow::trackMouse(double xFraction, double yFraction)
+{
+    const TrackerAngles target = trackerAngles(
+        xFraction, yFraction, ui->invertXCheckBox->isChecked(), ui->invertYCheckBox->isChecked());
+    const double speed = ui->speedDoubleSpinBox->value();
+    if (!vantor) {
+        return;
+    }
+    reportStatus(point(target.azimuth, target.elevation, speed));
+}
+
+bool MainWindow::loadPathFile(const QString& fileName)
+{
+    if (fileName.isEmpty()) {
+        return false;
+    }
+    std::vector<PathRow> rows;
+    QString error;
+    if (!readPathFile(fileName, rows, &error)) {
+        statusBar()->showMessage(tr("Cannot open %1: %2").arg(fileName, error), statusTimeoutMs);
+        return false;
+    }
+    for (const PathRow& row : rows) {
+        appendRow(row);
+    }
+    return true;
+}
+
+// --- Slots, in declaration order -------------------------------------------------------------
+
+void MainWindow::on_addCurrentPositionPushButton_clicked()
+{
+    if (!requireDevice()) {
+        return;
+    }
+    double azimuth = 0.0;
+    double elevation = 0.0;
+    const int status = callDevice("GetApertureAngles", [&](Vantor& device) {
+        return device.GetApertureAngles(azimuth, elevation);
+    });
+    reportStatus(status);
+    // Without a reading the row gets no target items: executing it sends no command, and the
+    // user can type the target in.
+    PathRow row;
+    if (status == status::NoError) {
+        row.set(SetPointAz, formatNumber(azimuth));
+        row.set(SetPointEl, formatNumber(elevation));
+    }
+    appendRow(row);
+}
+
+void MainWindow::on_executePathPushButton_clicked()
+{
+    if (!requireDevice()) {
+        return;
+    }
+    pathIndex = 0;
+    ++runGeneration;
+    running = true;
+    if (!pathTimer) {
+        pathTimer = new QTimer(this);
+        pathTimer->setObjectName(QStringLiteral("pathTimer"));
+        pathTimer->setInterval(1);
+        connect(pathTimer, &QTimer::timeout, this, &MainWindow::updatePosition);
+    }
+    // Pressed inside a tick's wait: that tick sees the new generation, returns, and restarts the
+    // timer itself, so the new run never starts inside the old tick.
+    if (!inTick) {
+        pathTimer->start();
+    }
+}
+
+void MainWindow::on_clearAllPositionsPushButton_clicked()
+{
+    clearRows();
+}
+
+void MainWindow::on_accelerationDoubleSpinBox_valueChanged(double arg1)
+{
+    if (!requireDevice()) {
+        return;
+    }
+    reportStatus(callDevice("SetAcceleration",
+                            [arg1](Vantor& device) { return device.SetAcceleration(arg1); }));
+}
+
+void MainWindow::on_getApertureAnglesPushButton_clicked()
+{
+    if (!requireDevice()) {
+        return;
+    }
+    double azimuth = 0.0;
+    double elevation = 0.0;
+    const int status = callDevice("GetApertureAngles", [&](Vantor& device) {
+        return device.GetApertureAngles(azimuth, elevation);
+    });
+    // A failed reading delivers no angles; the labels keep the last good ones.
+    if (status == status::NoError) {
+        ui->currentAzLabel->setText(formatNumber(azimuth));
+        ui->currentElLabel->setText(formatNumber(elevation));
+    }
+    reportStatus(status);
+}
+
+void MainWindow::on_movePushButton_clicked()
+{
+    if (!requireDevice()) {
+        return;
+    }
+    const double speed = ui->speedDoubleSpinBox->value();
+    const double azimuth = ui->azimuthDoubleSpinBox->value();
+    const double elevation = ui->elevationDoubleSpinBox->value();
+    reportStatus(point(azimuth, elevation, speed));
+}
+
+void MainWindow::on_generateRandomPathPushButton_clicked()
+{
+    clearRows();
+    const QString speed = formatNumber(ui->speedDoubleSpinBox->value());
+    const QString dwell = QString::number(static_cast<int>(ui->delayDoubleSpinBox->value()));
+    for (int i = 0; i < 100; ++i) {
+        // Seed, sleep, draw: the sleep makes the next row's seed differ.
+        std::minstd_rand generator(static_cast<unsigned>(clock.timeOfDay().msec()));
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        const int azimuth = static_cast<int>(generator() % 361);
+        const int elevation = static_cast<int>(generator() % 71) - 35;
+        PathRow row;
+        row.set(SetPointAz, formatNumber(azimuth));
+        row.set(SetPointEl, formatNumber(elevation));
+        row.set(SetPointSpeed, speed);
+        row.set(SetDwellTime, dwell);
+        appendRow(row);
+    }
+}
+
+void MainWindow::updatePosition()
+{
+    if (inTick || !running) {
+        return;
+    }
+    inTick = true;
+    // No tick falls due while this one waits; the next starts about 1 ms after it returned.
+    pathTimer->stop();
+    const QPointer<MainWindow> self(this);
+    runTick();
+    if (!self) {
+        return;
+    }
+    inTick = false;
+    if (running) {
+        pathTimer->start();
+    }
+}
+
+void MainWindow::on_randomTrajectoryPushButton_clicked()
+{
+    if (!requireDevice()) {
+        return;
+    }
+    double azimuth = 0.0;
+    double elevation = 0.0;
+    const int status = callDevice("GetApertureAngles", [&](Vantor& device) {
+        return device.GetApertureAngles(azimuth, elevation);
+    });
+    lastStatus = status;
+    if (status != status::NoError) {
+        // A walk needs a start; without a reading the table is left as it was.
+        reportStatus(status);
+        return;
+    }
+    clearRows();
+    const auto draw = [this](unsigned count) {
+        std::minstd_rand generator(static_cast<unsigned>(clock.timeOfDay().msec()));
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        std::minstd_rand::result_type first = generator();
+        std::minstd_rand::result_type second = count > 1 ? generator() : 0;
+        return std::make_pair(first, second);
+    };
+    for (int i = 0; i < 100; ++i) {
+        auto [hundredths, degrees] = draw(2);
+        double azimuthStep = static_cast<double>(hundredths % 100) / 100.0 + degrees % 6;
+        if (draw(1).first % 2 == 1) {
+            azimuthStep = -azimuthStep;
+        }
+        std::tie(hundredths, degrees) = draw(2);
+        double elevationStep = static_cast<double>(hundredths % 100) / 100.0 + degrees % 3;
+        if (draw(1).first % 2 == 1) {
+            elevationStep = -elevationStep;
+        }
+        azimuth += azimuthStep;
+        elevation += elevationStep;
+        if (azimuth < 0.0) {
+            azimuth = 0.0;
+        } else if (azimuth > 360.0) {
+            azimuth = 360.0;
+        }
+        if (elevation < -35.0) {
+            elevation = -35.0;
+        } else if (elevation > 35.0) {
+            elevation = 35.0;
+        }
+        PathRow row;
+        row.set(SetPointAz, formatNumber(azimuth));
+        row.set(SetPointEl, formatNumber(elevation));
+        appendRow(row);
+    }
+}
+
+void MainWindow::on_homePushButton_clicked()
+{
+    if (!requireDevice()) {
+        return;
+    }
+    callDevice("Home", [](Vantor& device) { return device.Home(); });
+}
+
+void MainWindow::on_pushButton_clicked()
+{
+    QString selectedFilter = QStringLiteral("*.csv");
+    const QString fileName = QFileDialog::getOpenFileName(
+        this, tr("Load CSV file"),
+        QStandardPaths::writableLocation(QStandardPaths::DesktopLocation),
+        tr("CSV Path Data (*.csv)"), &selectedFilter);
+    loadPathFile(fileName);
+}
+
+// --- Path execution --------------------------------------------------------------------------
+
+void MainWindow::runTick()
+{
+    const int generation = runGeneration;
+    const int i = pathIndex;
+    const int t0 = clock.timeOfDay().msec();
+    const auto started = clock.monotonicNow();
+    const int n = ui->positionsTableWidget->rowCount();
+    double azimuth = 0.0;
+    double elevation = 0.0;
+
+    if (i >= n) {
+        const int status = callDevice("GetApertureAngles", [&](Vantor& device) {
+            return device.GetApertureAngles(azimuth, elevation);
+        });
+        if (status == status::NoError && n > 0) {
+            setActual(n - 1, azimuth, elevation);
+        }
+        running = false;
+        pathTimer->stop();
+        writePathResults();
+        return;
+    }
+
+    log(t0, " ms: Iteration started");
+    PathRow row = rowAt(i);
+    const bool dwell = row.has(SetDwellTime);
+    const int firstWait =
+        dwell ? row.integer(SetDwellTime) : static_cast<int>(ui->delayDoubleSpinBox->value());
+    if (!waitInRun(firstWait, generation)) {
+        return;
+    }
+
+    // The cells may have been edited during the wait.
+    row = rowAt(i);
+    const double targetAzimuth = row.number(SetPointAz);
+    const double targetElevation = row.number(SetPointEl);
+    const double speed =
+        row.has(SetPointSpeed) ? row.number(SetPointSpeed) : ui->speedDoubleSpinBox->value();
+    const int secondWait = row.has(SetDwellTime)
+                               ? row.integer(SetDwellTime)
+                               : static_cast<int>(ui->delay2DoubleSpinBox->value());
+
+    log(clock.timeOfDay().msec(), " ms: Before getting position");
+    const int readStatus = callDevice("GetApertureAngles", [&](Vantor& device) {
+        return device.GetApertureAngles(azimuth, elevation);
+    });
+    log(clock.timeOfDay().msec(), " ms: After getting position using GetApertureAngles");
+    // A failed reading delivers no angles; the previous row keeps what it had.
+    if (i > 0 && readStatus == status::NoError) {
+        setActual(i - 1, azimuth, elevation);
+    }
+
+    if (!waitInRun(secondWait, generation)) {
+        return;
+    }
+
+    log(clock.timeOfDay().msec(), " ms: Before moving to next target");
+    // A row without a target (Add current position without a reading) is passed over.
+    if (row.has(SetPointAz) && row.has(SetPointEl)) {
+        lastStatus = point(targetAzimuth, targetElevation, speed);
+    }
+    pathIndex = i + 1;
+    log(clock.timeOfDay().msec(), " ms: After moving to next target");
+
+    const int t1 = clock.timeOfDay().msec();
+    LogLine() << t1 << " ms: Iteration finished (" << elapsedMs(started, clock.monotonicNow())
+              << "ms)";
+}
+
+bool MainWindow::waitInRun(int ms, int generation)
+{
+    using namespace std::chrono;
+    const QPointer<MainWindow> self(this);
+    const auto stillCurrent = [&] { return self && running && runGeneration == generation; };
+    if (ms <= 0) {
+        return stillCurrent();
+    }
+    const auto deadline = clock.monotonicNow() + milliseconds(ms);
+    for (auto now = clock.monotonicNow(); now < deadline; now = clock.monotonicNow()) {
+        // The window's other slots run inside this loop; the precise timer ends it without
+        // polling and never early.
+        const auto remaining = ceil<milliseconds>(deadline - now);
+        QEventLoop loop;
+        QTimer timer;
+        timer.setSingleShot(true);
+        timer.setTimerType(Qt::PreciseTimer);
+        bool expired = false;
+        connect(&timer, &QTimer::timeout, &loop, [&] {
+            expired = true;
+            loop.quit();
+        });
+        timer.start(static_cast<int>(remaining.count()));
+        loop.exec();
+        if (!stillCurrent()) {
+            return false;
+        }
+        if (!expired) {
+            // Only QCoreApplication::exit ends the loop otherwise: the program is closing.
+            running = false;
+            return false;
+        }
+    }
+    return stillCurrent();
+}
+
+void MainWindow::endRun(const QString& message)
+{
+    running = false;
+    ++runGeneration;
+    if (pathTimer) {
+        pathTimer->stop();
+    }
+    statusBar()->showMessage(message, statusTimeoutMs);
+}
+
+void MainWindow::writePathResults()
+{
+    const QString fileName =
+        resultsFileName(ui->accelerationDoubleSpinBox->value(), ui->speedDoubleSpinBox->value(),
+                        ui->delayDoubleSpinBox->value());
+    std::vector<PathRow> rows;
+    const int n = ui->positionsTableWidget->rowCount();
+    rows.reserve(static_cast<std::size_t>(n));
+    for (int row = 0; row < n; ++row) {
+        rows.push_back(rowAt(row));
+    }
+    QString error;
+    if (!writeResultsFile(fileName, rows, &error)) {
+        const QString message = tr("Cannot write %1: %2").arg(fileName, error);
+        std::cerr << "Quorvel: " << message.toLocal8Bit().constData() << std::endl;
+        statusBar()->showMessage(message, statusTimeoutMs);
+    }
+    // The totals are shown and logged even without a file, so the run is not lost entirely.
+    const ErrorTotals totals = errorTotals(rows);
+    ui->elErrorValue->setText(formatNumber(totals.elevation));
+    ui->azErrorValue->setText(formatNumber(totals.azimuth));
+    QCoreApplication::processEvents();
+    LogLine() << "Current error: " << totals.sum();
+}
+
+// --- Helpers ---------------------------------------------------------------------------------
+
+bool MainWindow::requireDevice()
+{
+    if (vantor) {
+        return true;
+    }
+    statusBar()->showMessage(tr("No device connected"), statusTimeoutMs);
+    return false;
+}
+
+int MainWindow::callDevice(const char* operation, const std::function<int(Vantor&)>& call)
+{
+    linkFailureShown = false;
+    try {
+        return call(*vantor);
+    } catch (const std::exception& e) {
+        const QString message =
+            tr("%1 failed: %2").arg(QLatin1String(operation), QString::fromLocal8Bit(e.what()));
+        std::cerr << "Quorvel: " << message.toLocal8Bit().constData() << std::endl;
+        statusBar()->showMessage(message, statusTimeoutMs);
+        linkFailureShown = true;
+        return status::OtherError;
+    }
+}
+
+int MainWindow::point(double azimuth, double elevation, double speed)
+{
+    if (ui->trackApertureAnglesRadioButton->isChecked()) {
+        return callDevice("TrackApertureAngles", [&](Vantor& device) {
+            return device.TrackApertureAngles(azimuth, elevation, speed);
+        });
+    }
+    return callDevice("SetApertureAngles", [&](Vantor& device) {
+        return device.SetApertureAngles(azimuth, elevation, speed);
+    });
+}
+
+void MainWindow::reportStatus(int status)
+{
+    lastStatus = status;
+    if (linkFailureShown) {
+        // The link's own message is more telling than "Other Error"; leave it showing.
+        linkFailureShown = false;
+        return;
+    }
+    statusBar()->showMessage(QString::fromStdString(Vantor::StatusText(status)), statusTimeoutMs);
+}
+
+PathRow MainWindow::rowAt(int row) const
+{
+    PathRow result;
+    for (int column = 0; column < PathColumnCount; ++column) {
+        if (const QTableWidgetItem* item = ui->positionsTableWidget->item(row, column)) {
+            result.set(column, item->text());
+        }
+    }
+    return result;
+}
+
+void MainWindow::appendRow(const PathRow& row)
+{
+    QTableWidget* table = ui->positionsTableWidget;
+    const int index = table->rowCount();
+    table->insertRow(index);
+    for (int column = 0; column < PathColumnCount; ++column) {
+        if (row.has(column)) {
+            table->setItem(index, column, new QTableWidgetItem(row.cells[column].text));
+        }
+    }
+}
+
+void MainWindow::clearRows()
+{
+    QTableWidget* table = ui->positionsTableWidget;
+    for (int n = table->rowCount(); n > 0; --n) {
+        table->removeRow(0);
+    }
+}
+
+void MainWindow::setActual(int row, double azimuth, double elevation)
+{
+    QTableWidget* table = ui->positionsTableWidget;
+    table->setItem(row, ActualAz, new QTableWidgetItem(formatNumber(azimuth)));
+    table->setItem(row, ActualEl, new QTableWidgetItem(formatNumber(elevation)));
+}
+
+void MainWindow::log(int stamp, const char* text)
+{
+    LogLine() << stamp << text;
+}
+
+} // namespace halvik::quorvel
