@@ -85,6 +85,13 @@ MainWindow::MainWindow(QStringList arguments, Clock clockIn, QWidget* parent)
     , ui(new Ui_MainWindow)
     , clock(std::move(clockIn))
 {
+    const Clock system = Clock::system();
+    if (!clock.timeOfDay) {
+        clock.timeOfDay = system.timeOfDay;
+    }
+    if (!clock.monotonicNow) {
+        clock.monotonicNow = system.monotonicNow;
+    }
     initResources();
     ui->setupUi(this);
 

@@ -45,7 +45,10 @@ int main(int argc, char* argv[])
         table->removeRow(table->rowCount() - 1);
     }
     button("executePathPushButton")->click();
-    QTest::qWaitFor([&] { return !window.pathRunning(); }, 30000);
+    if (!QTest::qWaitFor([&] { return !window.pathRunning(); }, 30000)) {
+        std::cerr << "the path run did not finish\n";
+        return 1;
+    }
     QTest::qWait(300);
     if (!window.grab().save(out)) {
         std::cerr << "cannot save " << argv[1] << "\n";

@@ -32,7 +32,7 @@ class MainWindow : public QMainWindow
 public:
     /// Takes the device address from arguments[1]; further arguments are ignored.
     explicit MainWindow(QStringList arguments, QWidget* parent = nullptr);
-    /// Same, with the clocks replaced (tests).
+    /// Same, with the clocks replaced (tests); an empty function keeps the system clock.
     MainWindow(QStringList arguments, Clock clock, QWidget* parent = nullptr);
     ~MainWindow() override;
 
