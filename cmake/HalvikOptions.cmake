@@ -1,4 +1,5 @@
 # Warnings and sanitizers for this project's own targets only; imported targets stay untouched.
+option(HALVIK_FUZZ "Build the libFuzzer harnesses (needs clang)" OFF)
 set(HALVIK_SANITIZER "" CACHE STRING "Sanitizer build: empty, 'address' (ASan+UBSan) or 'thread' (TSan)")
 set_property(CACHE HALVIK_SANITIZER PROPERTY STRINGS "" address thread)
 
@@ -26,3 +27,11 @@ function(halvik_defaults target)
     target_link_libraries(${target} PRIVATE halvik_options)
     target_compile_features(${target} PUBLIC cxx_std_17)
 endfunction()
+
+# Coverage instrumentation of our libraries for the libFuzzer harnesses.
+if(HALVIK_FUZZ)
+    if(NOT CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+        message(FATAL_ERROR "HALVIK_FUZZ needs clang")
+    endif()
+    target_compile_options(halvik_options INTERFACE -fsanitize=fuzzer-no-link)
+endif()

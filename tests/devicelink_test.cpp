@@ -26,7 +26,9 @@ class RecordingLink : public halvik::VantorBase
 public:
     RecordingLink(const std::string& address, std::uint16_t remotePort, std::uint16_t localPort = 0)
         : VantorBase(address, remotePort, localPort)
-    {}
+    {
+        start();
+    }
     ~RecordingLink() override { shutdown(); }
 
     using VantorBase::failPendingReceive;
@@ -81,7 +83,9 @@ public:
     SelfDestroyingLink(const std::string& address, std::uint16_t port, std::atomic<bool>& done)
         : VantorBase(address, port, 0)
         , done(done)
-    {}
+    {
+        start();
+    }
     ~SelfDestroyingLink() override { shutdown(); }
 
 protected:

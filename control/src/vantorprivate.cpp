@@ -10,7 +10,10 @@ namespace halvik {
 
 VantorPrivate::VantorPrivate(const std::string& address, std::uint16_t port)
     : VantorBase(address, port, 0)
-{}
+{
+    // Complete now: datagrams may reach handleMessage from here on.
+    start();
+}
 
 VantorPrivate::~VantorPrivate()
 {
@@ -84,6 +87,21 @@ void VantorPrivate::handleMessage(LinkMessage message)
     }
     awaitingReply = false;
     replyArrived.notify_one();
+}
+
+void VantorPrivate::beginTransactionForTest(const std::string& command)
+{
+    boost::lock_guard<boost::mutex> lock(transactionMutex);
+    pendingCommand = command;
+    awaitingReply = true;
+}
+
+bool VantorPrivate::transactionStateForTest(int& status, std::string& payload)
+{
+    boost::lock_guard<boost::mutex> lock(transactionMutex);
+    status = replyStatus;
+    payload = replyPayload;
+    return awaitingReply;
 }
 
 int VantorPrivate::Home()

@@ -28,10 +28,15 @@ public:
     int SetAcceleration(double acceleration);
     int GetApertureAngles(double& azimuth, double& elevation);
 
+    /// Test seam: a transaction pending for command, as if it had just been sent.
+    void beginTransactionForTest(const std::string& command);
+    /// Test seam: true while a transaction is pending; status and payload it left.
+    bool transactionStateForTest(int& status, std::string& payload);
+
     /// Time-out of Home and SetApertureAngles, ms.
     std::uint32_t motionTimeoutMs = 2500;
 
-protected:
+    /// Matches a reply against the pending command (receive thread; public for fuzzing).
     void handleMessage(LinkMessage message) override;
 
 private:

@@ -40,10 +40,17 @@ VantorBase::VantorBase(const std::string& address, std::uint16_t remotePort,
         socket->bind(udp::endpoint(boost::asio::ip::address_v4::any(), localPort));
     }
     // The greeting goes out before the first receive is armed, and the receive is armed before
-    // the thread starts.
+    // the thread starts (in start(), once the derived client is complete).
     static const char greeting[] = "VNPPPP";
     socket->send_to(boost::asio::buffer(greeting, headerLength), remoteEndpoint);
     startReceive();
+}
+
+void VantorBase::start()
+{
+    if (ioThread || shutDown) {
+        return;
+    }
     ioThread =
         boost::make_shared<boost::thread>(&VantorBase::runIoService, this, ioService, shared);
 }

@@ -29,7 +29,10 @@ VantorManagerPrivate::VantorManagerPrivate(const std::string& broadcastAddress, 
     : VantorBase(broadcastAddress, port, 0)
     , operationTimer(boost::make_shared<boost::asio::steady_timer>(*ioService))
     , requeryTimer(boost::make_shared<boost::asio::steady_timer>(*ioService))
-{}
+{
+    // Complete now: datagrams may reach handleMessage from here on.
+    start();
+}
 
 VantorManagerPrivate::~VantorManagerPrivate()
 {

@@ -21,7 +21,8 @@ namespace halvik {
 /// UDP link to one remote endpoint; base of every device client.
 ///
 /// Sends from the caller's thread and hands every received datagram of 6 bytes or more to
-/// handleMessage on its own receive thread, one at a time.
+/// handleMessage on its own receive thread, one at a time. The constructor sends the greeting and
+/// arms the first receive; start() then starts the receive thread.
 class VantorBase
 {
 public:
@@ -37,6 +38,11 @@ public:
     std::uint16_t localPort() const;
 
 protected:
+    /// Starts the receive thread; the most-derived client calls it at the end of its
+    /// constructor, so that no datagram reaches handleMessage of a half-built object.
+    /// Calls after the first do nothing.
+    void start();
+
     /// Sends text as one datagram to the remote endpoint; throws system_error "send_to".
     void sendMessage(const std::string& text);
 
