@@ -46,8 +46,12 @@ public:
     }
 
     std::atomic<bool> overlapSeen{false};
-    std::chrono::milliseconds holdEach{0};
-    std::string throwOnHeader;
+    std::atomic<int> holdEachMs{0};
+    void throwOn(const std::string& header)
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        throwOnHeader = header;
+    }
 
 protected:
     void handleMessage(LinkMessage message) override
@@ -55,16 +59,18 @@ protected:
         if (inside.exchange(true)) {
             overlapSeen = true;
         }
-        if (holdEach.count() > 0) {
-            std::this_thread::sleep_for(holdEach);
+        if (holdEachMs > 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(holdEachMs));
         }
         inside = false;
+        bool fail;
         {
             std::lock_guard<std::mutex> lock(mutex);
             received.push_back(message);
+            fail = !throwOnHeader.empty() && message.header == throwOnHeader;
         }
         cv.notify_all();
-        if (!throwOnHeader.empty() && message.header == throwOnHeader) {
+        if (fail) {
             throw std::logic_error("handler failed on purpose");
         }
     }
@@ -73,6 +79,7 @@ private:
     mutable std::mutex mutex;
     mutable std::condition_variable cv;
     std::vector<LinkMessage> received;
+    std::string throwOnHeader;
     std::atomic<bool> inside{false};
 };
 
@@ -172,7 +179,7 @@ TEST_F(LinkTest, LongDatagramIsCutAt1023Bytes)
 
 TEST_F(LinkTest, DatagramsSentTogetherAreHandledOneAfterTheOther)
 {
-    link->holdEach = 20ms;
+    link->holdEachMs = 20;
     for (int i = 0; i < 5; ++i) {
         send("ERGEAA" + std::to_string(i));
     }
@@ -186,7 +193,7 @@ TEST_F(LinkTest, DatagramsSentTogetherAreHandledOneAfterTheOther)
 
 TEST_F(LinkTest, HandlerExceptionIsReportedAndLinkKeepsReceiving)
 {
-    link->throwOnHeader = "EEBOOM";
+    link->throwOn("EEBOOM");
     testing::internal::CaptureStderr();
     send("EEBOOM");
     ASSERT_TRUE(link->waitFor(1));

@@ -51,6 +51,7 @@ void VantorBase::start()
     if (ioThread || shutDown) {
         return;
     }
+    const std::lock_guard<std::mutex> lock(startMutex);
     ioThread =
         boost::make_shared<boost::thread>(&VantorBase::runIoService, this, ioService, shared);
 }
@@ -144,6 +145,10 @@ void VantorBase::handleReceive(const boost::system::error_code& error, std::size
 void VantorBase::runIoService(VantorBase* link, boost::shared_ptr<boost::asio::io_context> io,
                               std::shared_ptr<Shared> shared)
 {
+    {
+        // Wait until start() has stored ioThread: shutdown() on this thread reads it.
+        const std::lock_guard<std::mutex> lock(link->startMutex);
+    }
     while (!shared->closing) {
         try {
             // Returns when stopped, or when nothing is left to do (no receive, no timer):

@@ -111,9 +111,10 @@ namespace {
 /// A client and a peer that answers each request with the replies queued for it.
 struct TransactionTest : ::testing::Test
 {
-    ScriptedPeer peer;
+    // Declared before the peer, whose thread reads them until the peer is gone.
     std::mutex mutex;
     std::vector<std::vector<std::string>> script; // replies per request, in order
+    ScriptedPeer peer;
     std::unique_ptr<VantorPrivate> client;
 
     void SetUp() override

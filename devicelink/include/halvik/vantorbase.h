@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 
 namespace boost {
@@ -81,6 +82,8 @@ private:
     /// Touched only on the receive thread (and in the constructor before it starts).
     bool receiveArmed = false;
     bool shutDown = false;
+    /// Held by start() until ioThread is set, so the thread never sees it half-written.
+    std::mutex startMutex;
 };
 
 } // namespace halvik
