@@ -1,5 +1,7 @@
 #include <halvik/quorvel/mainwindow.h>
 #include <halvik/quorvel/pathdata.h>
+#include <halvik/quorvel/pathrun.h>
+#include <halvik/quorvel/pathrunhost.h>
 #include <halvik/quorvel/trackermapping.h>
 #include <halvik/resources.h>
 #include <halvik/statuscode.h>
@@ -33,9 +35,7 @@
 
 #include <chrono>
 #include <iostream>
-#include <locale>
 #include <random>
-#include <sstream>
 #include <thread>
 
 // The form class goes into our namespace, so that a binary linking another program's window
@@ -50,29 +50,6 @@ namespace halvik::quorvel {
 namespace {
 
 constexpr int statusTimeoutMs = 5000;
-
-/// A line of the timing log, formatted without the user's locale.
-class LogLine
-{
-public:
-    LogLine() { stream.imbue(std::locale::classic()); }
-    template <typename T> LogLine& operator<<(const T& value)
-    {
-        stream << value;
-        return *this;
-    }
-    ~LogLine() { std::cout << stream.str() << std::endl; }
-
-private:
-    std::ostringstream stream;
-};
-
-long long elapsedMs(std::chrono::steady_clock::time_point from,
-                    std::chrono::steady_clock::time_point to)
-{
-    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(to - from).count();
-    return ms < 0 ? 0 : ms;
-}
 
 } // namespace
 
@@ -382,73 +359,62 @@ void MainWindow::on_pushButton_clicked()
 
 // --- Path execution --------------------------------------------------------------------------
 
-void MainWindow::runTick()
+class MainWindow::RunHost final : public PathRunHost
 {
-    const int generation = runGeneration;
-    const int i = pathIndex;
-    const int t0 = clock.timeOfDay().msec();
-    const auto started = clock.monotonicNow();
-    const int n = ui->positionsTableWidget->rowCount();
-    double azimuth = 0.0;
-    double elevation = 0.0;
+public:
+    RunHost(MainWindow& window, int generation)
+        : window(window)
+        , generation(generation)
+    {}
 
-    if (i >= n) {
-        const int status = callDevice("GetApertureAngles", [&](Vantor& device) {
+    int rowCount() const override { return window.ui->positionsTableWidget->rowCount(); }
+    PathRow row(int i) const override { return window.rowAt(i); }
+    void setActual(int i, double azimuth, double elevation) override
+    {
+        window.setActual(i, azimuth, elevation);
+    }
+    double fallbackSpeed() const override { return window.ui->speedDoubleSpinBox->value(); }
+    int fallbackFirstWaitMs() const override
+    {
+        return static_cast<int>(window.ui->delayDoubleSpinBox->value());
+    }
+    int fallbackSecondWaitMs() const override
+    {
+        return static_cast<int>(window.ui->delay2DoubleSpinBox->value());
+    }
+    bool wait(int ms) override { return window.waitInRun(ms, generation); }
+    int readAngles(double& azimuth, double& elevation) override
+    {
+        return window.callDevice("GetApertureAngles", [&](Vantor& device) {
             return device.GetApertureAngles(azimuth, elevation);
         });
-        if (status == status::NoError && n > 0) {
-            setActual(n - 1, azimuth, elevation);
-        }
+    }
+    int point(double azimuth, double elevation, double speed) override
+    {
+        window.lastStatus = window.point(azimuth, elevation, speed);
+        return window.lastStatus;
+    }
+    QTime timeOfDay() const override { return window.clock.timeOfDay(); }
+    std::chrono::steady_clock::time_point monotonicNow() const override
+    {
+        return window.clock.monotonicNow();
+    }
+    void log(const std::string& line) override { std::cout << line << std::endl; }
+
+private:
+    MainWindow& window;
+    /// The run this tick belongs to; a wait ends early once another run has started.
+    const int generation;
+};
+
+void MainWindow::runTick()
+{
+    RunHost host(*this, runGeneration);
+    if (runPathTick(host, pathIndex) == PathTick::Complete) {
         running = false;
         pathTimer->stop();
         writePathResults();
-        return;
     }
-
-    log(t0, " ms: Iteration started");
-    PathRow row = rowAt(i);
-    const bool dwell = row.has(SetDwellTime);
-    const int firstWait =
-        dwell ? row.integer(SetDwellTime) : static_cast<int>(ui->delayDoubleSpinBox->value());
-    if (!waitInRun(firstWait, generation)) {
-        return;
-    }
-
-    // The cells may have been edited during the wait.
-    row = rowAt(i);
-    const double targetAzimuth = row.number(SetPointAz);
-    const double targetElevation = row.number(SetPointEl);
-    const double speed =
-        row.has(SetPointSpeed) ? row.number(SetPointSpeed) : ui->speedDoubleSpinBox->value();
-    const int secondWait = row.has(SetDwellTime)
-                               ? row.integer(SetDwellTime)
-                               : static_cast<int>(ui->delay2DoubleSpinBox->value());
-
-    log(clock.timeOfDay().msec(), " ms: Before getting position");
-    const int readStatus = callDevice("GetApertureAngles", [&](Vantor& device) {
-        return device.GetApertureAngles(azimuth, elevation);
-    });
-    log(clock.timeOfDay().msec(), " ms: After getting position using GetApertureAngles");
-    // A failed reading delivers no angles; the previous row keeps what it had.
-    if (i > 0 && readStatus == status::NoError) {
-        setActual(i - 1, azimuth, elevation);
-    }
-
-    if (!waitInRun(secondWait, generation)) {
-        return;
-    }
-
-    log(clock.timeOfDay().msec(), " ms: Before moving to next target");
-    // A row without a target (Add current position without a reading) is passed over.
-    if (row.has(SetPointAz) && row.has(SetPointEl)) {
-        lastStatus = point(targetAzimuth, targetElevation, speed);
-    }
-    pathIndex = i + 1;
-    log(clock.timeOfDay().msec(), " ms: After moving to next target");
-
-    const int t1 = clock.timeOfDay().msec();
-    LogLine() << t1 << " ms: Iteration finished (" << elapsedMs(started, clock.monotonicNow())
-              << "ms)";
 }
 
 bool MainWindow::waitInRun(int ms, int generation)
@@ -519,7 +485,7 @@ void MainWindow::writePathResults()
     ui->elErrorValue->setText(formatNumber(totals.elevation));
     ui->azErrorValue->setText(formatNumber(totals.azimuth));
     QCoreApplication::processEvents();
-    LogLine() << "Current error: " << totals.sum();
+    std::cout << currentErrorLine(totals.sum()) << std::endl;
 }
 
 // --- Helpers ---------------------------------------------------------------------------------
@@ -607,11 +573,6 @@ void MainWindow::setActual(int row, double azimuth, double elevation)
     QTableWidget* table = ui->positionsTableWidget;
     table->setItem(row, ActualAz, new QTableWidgetItem(formatNumber(azimuth)));
     table->setItem(row, ActualEl, new QTableWidgetItem(formatNumber(elevation)));
-}
-
-void MainWindow::log(int stamp, const char* text)
-{
-    LogLine() << stamp << text;
 }
 
 } // namespace halvik::quorvel

@@ -65,6 +65,9 @@ private slots:
     void on_pushButton_clicked();
 
 private:
+    /// The window as the shared path run sees it: table, spin boxes, device, waits and log.
+    class RunHost;
+
     void writePathResults();
 
     /// Runs one iteration, or completes the run when every row has been executed.
@@ -88,8 +91,6 @@ private:
     void appendRow(const PathRow& row);
     void clearRows();
     void setActual(int row, double azimuth, double elevation);
-
-    void log(int stamp, const char* text);
 
     Ui_MainWindow* ui = nullptr;
     std::string deviceAddress;
