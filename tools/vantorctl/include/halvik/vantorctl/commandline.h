@@ -1,0 +1,83 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace halvik::vantorctl {
+
+/// The subcommands.
+enum class Command
+{
+    None,
+    Discover,
+    Get,
+    Home,
+    Move,
+    Accel,
+    SetIp,
+    RunPath,
+    Plot
+};
+
+/// vantorctl's arguments, parsed without the locale. Defaults are those of Quorvel's form.
+struct CommandLine
+{
+    Command command = Command::None;
+    bool help = false;
+    bool version = false;
+    /// Round-trip statistics on standard error at the end.
+    bool stats = false;
+    /// discover: JSON instead of a table.
+    bool json = false;
+    /// move, run-path: SetApertureAngles instead of TrackApertureAngles.
+    bool set = false;
+
+    /// Device address of get, home, move, accel and run-path.
+    std::string address;
+    /// UDP port of the device, or of the broadcast for discover and set-ip.
+    std::uint16_t port = 4365;
+    /// discover, set-ip.
+    std::string broadcast = "255.255.255.255";
+    /// discover: length of the collection window.
+    unsigned timeoutMs = 1500;
+    /// set-ip.
+    std::string serial;
+    /// set-ip.
+    std::string newAddress;
+
+    /// move: degrees.
+    double azimuth = 0.0;
+    /// move: degrees.
+    double elevation = 0.0;
+    /// move, and run-path rows without a speed.
+    double speed = 10.0;
+    /// accel, run-path.
+    double acceleration = 10000.0;
+    /// run-path: first wait of rows without a dwell time.
+    double delayMs = 100.0;
+    /// run-path: second wait of rows without a dwell time.
+    double delay2Ms = 100.0;
+
+    /// run-path: the path file; plot: the results file.
+    std::string inputFile;
+    /// plot: .svg or .png.
+    std::string outputFile;
+    /// plot: picture size in pixels.
+    int width = 1200;
+    /// plot: picture size in pixels.
+    int height = 900;
+
+    /// Set when the arguments cannot be used; the program prints it and exits with a usage
+    /// error.
+    std::string error;
+
+    /// Parses the arguments after the program name.
+    static CommandLine parse(const std::vector<std::string>& args);
+    /// The --help text, exit statuses included.
+    static std::string usage();
+    /// True for a dotted IPv4 address of four parts.
+    static bool isDottedAddress(const std::string& text);
+};
+
+} // namespace halvik::vantorctl

@@ -1,0 +1,11 @@
+#include <halvik/vantorctl/vantorctl.h>
+
+#include <iostream>
+#include <string>
+#include <vector>
+
+int main(int argc, char* argv[])
+{
+    return halvik::vantorctl::run(std::vector<std::string>(argv + 1, argv + argc), std::cout,
+                                  std::cerr);
+}

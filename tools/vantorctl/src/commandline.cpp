@@ -1,0 +1,379 @@
+#include <halvik/vantorctl/commandline.h>
+
+#include <boost/asio/ip/address_v4.hpp>
+#include <boost/system/error_code.hpp>
+
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+#include <cmath>
+#include <map>
+#include <set>
+
+namespace halvik::vantorctl {
+
+namespace {
+
+template <typename T> bool parseNumber(const std::string& text, T& value)
+{
+    const char* end = text.data() + text.size();
+    const auto result = std::from_chars(text.data(), end, value);
+    return !text.empty() && result.ec == std::errc() && result.ptr == end;
+}
+
+/// A decimal number within [low, high]; from_chars never looks at the locale.
+bool parseInRange(const std::string& text, double low, double high, double& value)
+{
+    double parsed = 0.0;
+    if (!parseNumber(text, parsed) || !std::isfinite(parsed) || parsed < low || parsed > high) {
+        return false;
+    }
+    value = parsed;
+    return true;
+}
+
+std::string rangeText(double low, double high)
+{
+    char buffer[64];
+    auto end = std::to_chars(buffer, buffer + sizeof buffer, low).ptr;
+    std::string text(buffer, end);
+    end = std::to_chars(buffer, buffer + sizeof buffer, high).ptr;
+    return text + " to " + std::string(buffer, end);
+}
+
+struct Limits
+{
+    double low;
+    double high;
+};
+
+// What the wire carries without wrapping: azimuth and speed travel as 16-bit fields (azimuth
+// unsigned, hundredths of a degree; speed times 360), elevation as a signed one. The
+// acceleration range is that of Quorvel's form.
+constexpr Limits azimuthLimits{0.0, 655.35};
+constexpr Limits elevationLimits{-327.68, 327.67};
+constexpr Limits speedLimits{0.01, 182.04};
+constexpr Limits accelerationLimits{0.01, 5000000.0};
+constexpr Limits delayLimits{0.0, 3600000.0};
+
+struct CommandSpec
+{
+    Command command;
+    std::vector<const char*> positionals;
+    std::set<std::string> options;
+};
+
+const std::map<std::string, CommandSpec>& commands()
+{
+    static const std::map<std::string, CommandSpec> table = {
+        {"discover", {Command::Discover, {}, {"--broadcast", "--port", "--timeout", "--json"}}},
+        {"get", {Command::Get, {"ADDR"}, {"--port", "--stats"}}},
+        {"home", {Command::Home, {"ADDR"}, {"--port", "--stats"}}},
+        {"move", {Command::Move, {"ADDR", "AZ", "EL"}, {"--speed", "--set", "--port", "--stats"}}},
+        {"accel", {Command::Accel, {"ADDR", "A"}, {"--port", "--stats"}}},
+        {"set-ip", {Command::SetIp, {"SERIAL", "NEWADDR"}, {"--broadcast", "--port", "--stats"}}},
+        {"run-path",
+         {Command::RunPath,
+          {"ADDR", "FILE"},
+          {"--speed", "--accel", "--delay", "--delay2", "--set", "--port", "--stats"}}},
+        {"plot", {Command::Plot, {"RESULTS"}, {"--output", "--size"}}},
+    };
+    return table;
+}
+
+const std::set<std::string> flagOptions = {"--set", "--json", "--stats", "--help"};
+
+} // namespace
+
+bool CommandLine::isDottedAddress(const std::string& text)
+{
+    // The discovery client's rule: exactly four dotted parts that the platform converts.
+    boost::system::error_code ec;
+    boost::asio::ip::make_address_v4(text, ec);
+    return !ec && std::count(text.begin(), text.end(), '.') == 3;
+}
+
+CommandLine CommandLine::parse(const std::vector<std::string>& args)
+{
+    CommandLine cl;
+    std::size_t i = 0;
+    for (; i < args.size() && !args[i].empty() && args[i][0] == '-'; ++i) {
+        if (args[i] == "--help" || args[i] == "-h") {
+            cl.help = true;
+        } else if (args[i] == "--version") {
+            cl.version = true;
+        } else if (args[i] == "--stats") {
+            cl.stats = true;
+        } else {
+            cl.error = "unknown option " + args[i];
+            return cl;
+        }
+    }
+    if (i == args.size()) {
+        if (!cl.help && !cl.version) {
+            cl.error = "no command given";
+        }
+        return cl;
+    }
+    const std::string name = args[i++];
+    const auto found = commands().find(name);
+    if (found == commands().end()) {
+        cl.error = "unknown command " + name;
+        return cl;
+    }
+    const CommandSpec& spec = found->second;
+    cl.command = spec.command;
+    if (cl.stats && !spec.options.count("--stats")) {
+        cl.error = "--stats applies to the device commands and run-path, not to " + name;
+        return cl;
+    }
+
+    const auto fail = [&](const std::string& text) {
+        cl.error = name + ": " + text;
+        return cl;
+    };
+
+    // Only "--name" (and -o, -h) are options, so a negative angle such as -5 stays positional.
+    std::vector<std::string> positionals;
+    for (; i < args.size(); ++i) {
+        std::string option = args[i];
+        if (option == "-o") {
+            option = "--output";
+        } else if (option == "-h") {
+            option = "--help";
+        }
+        if (option.rfind("--", 0) != 0) {
+            positionals.push_back(option);
+            continue;
+        }
+        std::string value;
+        bool hasValue = false;
+        if (const auto eq = option.find('='); eq != std::string::npos) {
+            value = option.substr(eq + 1);
+            option = option.substr(0, eq);
+            hasValue = true;
+        }
+        if (option == "--help") {
+            cl.help = true;
+            continue;
+        }
+        if (!spec.options.count(option)) {
+            return fail("unknown option " + option);
+        }
+        if (flagOptions.count(option)) {
+            if (hasValue) {
+                return fail(option + " takes no value");
+            }
+            if (option == "--set") {
+                cl.set = true;
+            } else if (option == "--json") {
+                cl.json = true;
+            } else {
+                cl.stats = true;
+            }
+            continue;
+        }
+        if (!hasValue) {
+            if (i + 1 >= args.size()) {
+                return fail(option + " needs a value");
+            }
+            value = args[++i];
+        }
+        const auto limited = [&](Limits limits, double& target) {
+            return parseInRange(value, limits.low, limits.high, target)
+                       ? std::string()
+                       : option + " must be a number from " + rangeText(limits.low, limits.high) +
+                             ", not \"" + value + "\"";
+        };
+        std::string problem;
+        if (option == "--speed") {
+            problem = limited(speedLimits, cl.speed);
+        } else if (option == "--accel") {
+            problem = limited(accelerationLimits, cl.acceleration);
+        } else if (option == "--delay") {
+            problem = limited(delayLimits, cl.delayMs);
+        } else if (option == "--delay2") {
+            problem = limited(delayLimits, cl.delay2Ms);
+        } else if (option == "--port") {
+            if (!parseNumber(value, cl.port) || cl.port == 0) {
+                problem = "--port must be a UDP port from 1 to 65535, not \"" + value + "\"";
+            }
+        } else if (option == "--timeout") {
+            if (!parseNumber(value, cl.timeoutMs) || cl.timeoutMs == 0 || cl.timeoutMs > 3600000) {
+                problem = "--timeout must be milliseconds from 1 to 3600000, not \"" + value + "\"";
+            }
+        } else if (option == "--broadcast") {
+            cl.broadcast = value;
+            if (!isDottedAddress(value)) {
+                problem = "--broadcast must be a dotted IPv4 address, not \"" + value + "\"";
+            }
+        } else if (option == "--output") {
+            cl.outputFile = value;
+        } else if (option == "--size") {
+            const auto x = value.find('x');
+            if (x == std::string::npos || !parseNumber(value.substr(0, x), cl.width) ||
+                !parseNumber(value.substr(x + 1), cl.height) || cl.width < 200 || cl.height < 200 ||
+                cl.width > 10000 || cl.height > 10000) {
+                problem =
+                    "--size must be WIDTHxHEIGHT, each from 200 to 10000, not \"" + value + "\"";
+            }
+        }
+        if (!problem.empty()) {
+            return fail(problem);
+        }
+    }
+    if (cl.help) {
+        return cl;
+    }
+
+    if (positionals.size() != spec.positionals.size()) {
+        std::string expected;
+        for (const char* p : spec.positionals) {
+            expected += std::string(" ") + p;
+        }
+        return fail("expects" + (expected.empty() ? std::string(" no arguments") : expected) +
+                    ", got " + std::to_string(positionals.size()) + " argument" +
+                    (positionals.size() == 1 ? "" : "s"));
+    }
+    const auto number = [&](std::size_t index, Limits limits, double& target) {
+        if (parseInRange(positionals[index], limits.low, limits.high, target)) {
+            return true;
+        }
+        cl.error = name + ": " + spec.positionals[index] + " must be a number from " +
+                   rangeText(limits.low, limits.high) + ", not \"" + positionals[index] + "\"";
+        return false;
+    };
+    const auto address = [&](const std::string& text, const char* what) {
+        if (isDottedAddress(text)) {
+            return true;
+        }
+        cl.error = name + ": " + what + " must be a dotted IPv4 address, not \"" + text + "\"";
+        return false;
+    };
+
+    switch (cl.command) {
+    case Command::Get:
+    case Command::Home:
+    case Command::Move:
+    case Command::Accel:
+    case Command::RunPath:
+        cl.address = positionals[0];
+        if (!address(cl.address, "ADDR")) {
+            return cl;
+        }
+        break;
+    default:
+        break;
+    }
+    switch (cl.command) {
+    case Command::Move:
+        if (!number(1, azimuthLimits, cl.azimuth) || !number(2, elevationLimits, cl.elevation)) {
+            return cl;
+        }
+        break;
+    case Command::Accel:
+        number(1, accelerationLimits, cl.acceleration);
+        break;
+    case Command::SetIp:
+        cl.serial = positionals[0];
+        cl.newAddress = positionals[1];
+        if (cl.serial.empty()) {
+            return fail("SERIAL must not be empty");
+        }
+        address(cl.newAddress, "NEWADDR");
+        break;
+    case Command::RunPath:
+        cl.inputFile = positionals[1];
+        break;
+    case Command::Plot: {
+        cl.inputFile = positionals[0];
+        std::string lower = cl.outputFile;
+        std::transform(lower.begin(), lower.end(), lower.begin(),
+                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+        const auto endsWith = [&](const char* suffix) {
+            const std::string s(suffix);
+            return lower.size() > s.size() &&
+                   lower.compare(lower.size() - s.size(), s.size(), s) == 0;
+        };
+        if (cl.outputFile.empty()) {
+            return fail("-o FILE.svg or -o FILE.png is required");
+        }
+        if (!endsWith(".svg") && !endsWith(".png")) {
+            return fail("the output file must end in .svg or .png, not \"" + cl.outputFile + "\"");
+        }
+        break;
+    }
+    default:
+        break;
+    }
+    return cl;
+}
+
+std::string CommandLine::usage()
+{
+    return R"(Usage: vantorctl [--stats] COMMAND ARGUMENTS [OPTIONS]
+       vantorctl --help | --version
+
+Command-line client of the Vantor pointing device (UDP/IPv4, device port 4365).
+Device commands print the status text of the device library on standard output,
+for instance "Error 0x00: No Error.", and exit with the status code.
+
+Commands:
+  discover [--broadcast ADDR] [--port P] [--timeout MS] [--json]
+      Broadcast the discovery query (default 255.255.255.255, port 4365) and list
+      the devices that answer within MS milliseconds (default 1500): serial and IP,
+      as a table or as a JSON array of {"serial": ..., "ip": ...}.
+  get ADDR
+      Read the aperture angles; prints the status text, then "AZ EL" in degrees.
+  home ADDR
+      Move to the home position.
+  move ADDR AZ EL [--speed S] [--set]
+      Point at AZ (0 to 655.35) and EL (-327.68 to 327.67) degrees with speed S
+      (0.01 to 182.04, default 10): TrackApertureAngles, which is answered at once,
+      or with --set SetApertureAngles, which is answered when the device is there.
+  accel ADDR A
+      Set the acceleration (0.01 to 5000000).
+  set-ip SERIAL NEWADDR [--broadcast ADDR] [--port P]
+      Ask the device with this serial, by broadcast, to take the IPv4 address
+      NEWADDR. A device that changes its address may not answer (time-out, 254):
+      run discover to see where it is.
+  run-path ADDR FILE.csv [--speed S] [--accel A] [--delay MS] [--delay2 MS] [--set]
+      Set the acceleration A (default 10000), then run the path file as Quorvel's
+      Execute Path does: rows without a speed use S (default 10), rows without a
+      dwell time wait MS (default 100) before reading the position and MS2
+      (--delay2, default 100) before the next command; a dwell time replaces both.
+      Writes the timing log on standard output, the results file
+      a<A>_s<S>_d<MS>ms.csv in the current directory and "Current error: " with the
+      summed pointing errors. Exits with the first failed transaction's status.
+  plot RESULTS.csv -o FILE.svg|FILE.png [--size WxH]
+      Draw a results file: targets and actual positions on an azimuth/elevation
+      chart with each row's error between them, and the per-row errors below
+      (default size 1200x900 pixels). Needs no display.
+
+Options:
+  --port P     device port of get, home, move, accel and run-path (default 4365);
+               broadcast port of discover and set-ip
+  --stats      after a device command or run-path, write to standard error the
+               round-trip time of its transactions (p50, p99, max, per operation)
+               and the count of time-outs and busy answers
+  --help, -h   this text
+  --version    the version
+
+Numbers are read and written with a decimal point whatever the locale.
+
+Exit status:
+  0      success
+  1-8    the device's status code (its error reply; any other code a device
+         sends passes through unchanged)
+  64     usage error: unknown command or option, wrong arguments, a value out of
+         range, an address that is not dotted IPv4
+  66     an input file cannot be read, or is not a results file
+  69     no device answered the discovery, or the link failed (socket, send)
+  73     an output file (results file, picture) cannot be written
+  253    busy: the client had a transaction in progress
+  254    time-out: no answer from the device
+  255    another error of the client
+)";
+}
+
+} // namespace halvik::vantorctl
