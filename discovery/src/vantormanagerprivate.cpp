@@ -133,6 +133,22 @@ bool VantorManagerPrivate::isValidAddress(const std::string& text)
     return !error && std::count(text.begin(), text.end(), '.') == 3;
 }
 
+void VantorManagerPrivate::beginOperationForTest()
+{
+    const std::lock_guard<std::mutex> lock(stateMutex);
+    ++operationGeneration;
+    operationPending = true;
+    continuousDiscovery = false;
+    listener = nullptr;
+}
+
+bool VantorManagerPrivate::operationStateForTest(int& status)
+{
+    const std::lock_guard<std::mutex> lock(stateMutex);
+    status = operationStatus;
+    return operationPending;
+}
+
 void VantorManagerPrivate::handleMessage(LinkMessage message)
 {
     const std::lock_guard<std::mutex> lock(stateMutex);

@@ -73,6 +73,11 @@ public:
     /// Interval of the repeated query while a discovery is pending.
     static constexpr unsigned int requeryIntervalMs = 1000;
 
+    /// Test seam: an IP change pending, as if its request had just gone out (no timer armed).
+    void beginOperationForTest();
+    /// Test seam: true while an operation is pending; status the last one ended with.
+    bool operationStateForTest(int& status);
+
 protected:
     void handleMessage(LinkMessage message) override;
 
