@@ -67,7 +67,17 @@ bool readPathFile(const QString& fileName, std::vector<PathRow>& rows, QString* 
     }
     QTextStream stream(&file);
     QString line;
+    const std::size_t before = rows.size();
     while (stream.readLineInto(&line)) {
+        // No text file holds a zero character: this is a binary file chosen by mistake, and its
+        // lines would only add rows of zeros to the path.
+        if (line.contains(QChar(u'\0'))) {
+            rows.resize(before);
+            if (errorText) {
+                *errorText = QStringLiteral("not a text file");
+            }
+            return false;
+        }
         if (auto row = parsePathLine(line)) {
             rows.push_back(*row);
         }

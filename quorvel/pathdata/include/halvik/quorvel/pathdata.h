@@ -58,7 +58,8 @@ QString formatNumber(double value);
 std::optional<PathRow> parsePathLine(const QString& line);
 
 /// Reads every row of a path file (text, line by line). False, with the reason in errorText,
-/// when the file cannot be opened; rows is then unchanged.
+/// when the file cannot be opened or is not text (holds a zero character); rows is then
+/// unchanged.
 bool readPathFile(const QString& fileName, std::vector<PathRow>& rows,
                   QString* errorText = nullptr);
 
