@@ -8,14 +8,13 @@
 #include <halvik/simulator.h>
 #include <halvik/vantormanager.h>
 
-#include <sys/resource.h>
-
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <iostream>
 #include <memory>
 #include <string>
+#include <sys/resource.h>
 #include <thread>
 #include <vector>
 

@@ -11,10 +11,6 @@
 #include <halvik/vantor.h>
 
 #include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -22,9 +18,12 @@
 #include <functional>
 #include <iostream>
 #include <mutex>
+#include <netinet/in.h>
 #include <stdexcept>
 #include <string>
+#include <sys/socket.h>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 #ifndef HALVIK_BENCH_PYTHON_CLIENT
@@ -204,8 +203,8 @@ private:
 Sample runPython(const GeaaResponder& responder, int iterations, int warmup, bool& failed)
 {
     const std::string command = std::string("python3 '") + HALVIK_BENCH_PYTHON_CLIENT + "' " +
-                                responder.address() + " " + std::to_string(responder.port()) +
-                                " " + std::to_string(iterations) + " " + std::to_string(warmup);
+                                responder.address() + " " + std::to_string(responder.port()) + " " +
+                                std::to_string(iterations) + " " + std::to_string(warmup);
     FILE* pipe = ::popen(command.c_str(), "r");
     if (pipe == nullptr) {
         failed = true;
@@ -300,10 +299,9 @@ int main(int argc, char** argv)
         pythonFailed = pythonFailed || failed;
     }
 
-    printRow("Round trip (a): blocking socket, one thread", describe(rawSamples),
-             "machine limit");
-    printRow("Round trip (b): receive thread, mutex + condition variable",
-             describe(handoffSamples), "least cost of the design");
+    printRow("Round trip (a): blocking socket, one thread", describe(rawSamples), "machine limit");
+    printRow("Round trip (b): receive thread, mutex + condition variable", describe(handoffSamples),
+             "least cost of the design");
     printRow("Round trip ours: Vantor::GetApertureAngles", describe(oursSamples));
     printRow("Round trip (c): Python socket module", describe(pythonSamples),
              pythonFailed ? "python3 run FAILED" : "");

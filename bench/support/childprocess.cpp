@@ -2,18 +2,17 @@
 
 #include <halvik/simulateddevice.h>
 
+#include <cerrno>
+#include <cstring>
 #include <fcntl.h>
+#include <fstream>
+#include <iterator>
 #include <signal.h>
+#include <sstream>
+#include <stdexcept>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
-#include <fstream>
-#include <iterator>
-#include <sstream>
-#include <stdexcept>
 
 extern char** environ;
 
@@ -123,7 +122,8 @@ ChildProcess::~ChildProcess()
 double ChildProcess::cpuSeconds() const
 {
     std::ifstream file("/proc/" + std::to_string(childPid) + "/stat");
-    const std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    const std::string text((std::istreambuf_iterator<char>(file)),
+                           std::istreambuf_iterator<char>());
     // The command name in parentheses may hold spaces; the fields after it are plain numbers.
     const auto close = text.rfind(')');
     if (close == std::string::npos) {
@@ -144,21 +144,37 @@ double ChildProcess::cpuSeconds() const
     return static_cast<double>(utime + stime) / static_cast<double>(::sysconf(_SC_CLK_TCK));
 }
 
+bool ChildProcess::running()
+{
+    if (!reaped) {
+        reap(WNOHANG);
+    }
+    return !reaped;
+}
+
 ChildProcess::Usage ChildProcess::stop()
 {
-    Usage usage;
-    if (reaped) {
-        return usage;
+    if (!reaped) {
+        ::kill(childPid, SIGTERM);
+        reap(0);
     }
-    ::kill(childPid, SIGTERM);
+    return usage;
+}
+
+void ChildProcess::reap(int options)
+{
     int status = 0;
     rusage ru{};
-    while (::wait4(childPid, &status, 0, &ru) < 0 && errno == EINTR) {
+    pid_t result = -1;
+    do {
+        result = ::wait4(childPid, &status, options, &ru);
+    } while (result < 0 && errno == EINTR);
+    if (result == 0) {
+        return; // still running
     }
     reaped = true;
     usage.cpuSeconds = seconds(ru.ru_utime) + seconds(ru.ru_stime);
     usage.maxResidentKb = ru.ru_maxrss;
-    return usage;
 }
 
 } // namespace halvik::bench

@@ -2,10 +2,9 @@
 
 #include <halvik/simulatoroptions.h>
 
-#include <sys/types.h>
-
 #include <memory>
 #include <string>
+#include <sys/types.h>
 #include <vector>
 
 namespace halvik::bench {
@@ -44,7 +43,9 @@ public:
     pid_t pid() const { return childPid; }
     /// User plus system CPU seconds used so far (all threads, from /proc/<pid>/stat).
     double cpuSeconds() const;
-    /// Sends SIGTERM and reaps the child.
+    /// False once the child has ended (it is then reaped).
+    bool running();
+    /// Sends SIGTERM to a running child and reaps it; its usage over its whole life.
     Usage stop();
 
 private:
@@ -52,8 +53,11 @@ private:
         : childPid(pid)
     {}
 
+    void reap(int options);
+
     pid_t childPid = -1;
     bool reaped = false;
+    Usage usage;
 };
 
 } // namespace halvik::bench

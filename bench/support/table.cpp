@@ -7,11 +7,6 @@
 
 namespace halvik::bench {
 
-void printHeader()
-{
-    std::cout << "| Measure | Value | Target | Result |\n|---|---|---|---|" << std::endl;
-}
-
 void printRow(const std::string& measure, const std::string& value, const std::string& target,
               const std::string& result)
 {

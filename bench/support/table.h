@@ -8,8 +8,6 @@ namespace halvik::bench {
 /// and whether it was met. An empty target prints as a dash.
 void printRow(const std::string& measure, const std::string& value,
               const std::string& target = std::string(), const std::string& result = std::string());
-/// Prints the table's header line and its separator.
-void printHeader();
 
 /// "met" or "missed".
 std::string verdict(bool met);
