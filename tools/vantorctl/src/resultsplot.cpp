@@ -387,11 +387,10 @@ void ResultsPlot::paint(QPainter& p, QSize size) const
                  niceAxis(0.0, maxError > 0.0 ? maxError * 1.05 : 0.01, 4)};
     errors.y.lo = 0.0;
     const double rowStep = niceAxis(1.0, rowCount, 10, 1.0).step;
-    std::vector<double> rowTicks{1.0};
+    // Every row while they fit, otherwise round row numbers.
+    std::vector<double> rowTicks;
     for (double v = rowStep; v <= rowCount + 1e-9; v += rowStep) {
-        if (v > 1.0) {
-            rowTicks.push_back(v);
-        }
+        rowTicks.push_back(v);
     }
 
     p.setFont(panelFont);
