@@ -36,6 +36,7 @@ CommandLine CommandLine::parse(const std::vector<std::string>& args)
     const std::map<std::string, std::function<bool()>> flags = {
         {"--help", [&] { return cl.help = true; }},
         {"-h", [&] { return cl.help = true; }},
+        {"--version", [&] { return cl.version = true; }},
         {"--verbose", [&] { return cl.verbose = true; }},
         {"--require-home", [&] { return o.requireHome = true; }},
         {"--no-broadcast", [&] { return !(o.listenBroadcast = false); }},
@@ -145,6 +146,7 @@ Faults (fractions from 0 to 1, applied to replies, reproducible with --seed):
   --silent             answer nothing
   --seed N             seed of the faults and noise (default 1; device i uses N+i)
   --help               this text
+  --version            the version
 )";
 }
 

@@ -13,6 +13,8 @@ struct CommandLine
     SimulatorOptions simulator;
     bool verbose = false;
     bool help = false;
+    /// --version was given.
+    bool version = false;
     /// Set when the arguments cannot be used; the program prints it and the usage.
     std::string error;
 

@@ -21,6 +21,10 @@ int runSimulatorProgram(const std::vector<std::string>& args, std::ostream& out,
         out << CommandLine::usage();
         return 0;
     }
+    if (cl.version) {
+        out << "vantor_sim " << HALVIK_VERSION << "\n";
+        return 0;
+    }
     if (!cl.error.empty()) {
         err << "vantor_sim: " << cl.error << " (see --help)\n";
         return 2;
