@@ -4,7 +4,7 @@
 
 #include <halvik/statuscode.h>
 
-#include <boost/chrono.hpp>
+#include <chrono>
 
 namespace halvik {
 
@@ -26,7 +26,7 @@ int VantorPrivate::sendCommand(const std::string& command, std::int32_t timeoutM
     if (command.size() < 6) {
         return status::UnknownCommand;
     }
-    boost::unique_lock<boost::mutex> lock(transactionMutex, boost::try_to_lock);
+    std::unique_lock<std::mutex> lock(transactionMutex, std::try_to_lock);
     if (!lock.owns_lock() || awaitingReply) {
         return status::Busy;
     }
@@ -46,7 +46,7 @@ int VantorPrivate::sendCommand(const std::string& command, std::int32_t timeoutM
     return result;
 }
 
-int VantorPrivate::waitForReply(boost::unique_lock<boost::mutex>& lock, std::uint32_t timeoutMs)
+int VantorPrivate::waitForReply(std::unique_lock<std::mutex>& lock, std::uint32_t timeoutMs)
 {
     if (timeoutMs == 0) {
         while (awaitingReply) {
@@ -55,10 +55,9 @@ int VantorPrivate::waitForReply(boost::unique_lock<boost::mutex>& lock, std::uin
         return replyStatus;
     }
     // A steady clock: a wall-clock step must neither cut a wait short nor stretch it.
-    const auto deadline =
-        boost::chrono::steady_clock::now() + boost::chrono::milliseconds(timeoutMs);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     while (awaitingReply) {
-        if (replyArrived.wait_until(lock, deadline) == boost::cv_status::timeout && awaitingReply) {
+        if (replyArrived.wait_until(lock, deadline) == std::cv_status::timeout && awaitingReply) {
             awaitingReply = false;
             replyStatus = status::Timeout;
             return status::Timeout;
@@ -72,33 +71,38 @@ void VantorPrivate::handleMessage(LinkMessage message)
     if (!awaitingReply) {
         return;
     }
-    boost::lock_guard<boost::mutex> lock(transactionMutex);
-    if (pendingCommand.size() < 6 || message.header.compare(2, 4, pendingCommand, 2, 4) != 0) {
-        return;
+    {
+        std::lock_guard<std::mutex> lock(transactionMutex);
+        if (pendingCommand.size() < 6 || message.header.compare(2, 4, pendingCommand, 2, 4) != 0) {
+            return;
+        }
+        const std::string kind = message.header.substr(0, 2);
+        if (kind == "EE") {
+            replyStatus =
+                message.payload.empty() ? 0 : static_cast<unsigned char>(message.payload[0]);
+        } else if (kind == "EA") {
+            replyStatus = 0;
+        } else if (kind == "ER") {
+            replyStatus = 0;
+            replyPayload = std::move(message.payload);
+        }
+        awaitingReply = false;
     }
-    const std::string kind = message.header.substr(0, 2);
-    if (kind == "EE") {
-        replyStatus = message.payload.empty() ? 0 : static_cast<unsigned char>(message.payload[0]);
-    } else if (kind == "EA") {
-        replyStatus = 0;
-    } else if (kind == "ER") {
-        replyStatus = 0;
-        replyPayload = std::move(message.payload);
-    }
-    awaitingReply = false;
+    // Notified after unlocking, so the woken caller does not block at once on the held mutex.
+    // The caller cannot destroy the client meanwhile: its destructor joins this thread first.
     replyArrived.notify_one();
 }
 
 void VantorPrivate::beginTransactionForTest(const std::string& command)
 {
-    boost::lock_guard<boost::mutex> lock(transactionMutex);
+    std::lock_guard<std::mutex> lock(transactionMutex);
     pendingCommand = command;
     awaitingReply = true;
 }
 
 bool VantorPrivate::transactionStateForTest(int& status, std::string& payload)
 {
-    boost::lock_guard<boost::mutex> lock(transactionMutex);
+    std::lock_guard<std::mutex> lock(transactionMutex);
     status = replyStatus;
     payload = replyPayload;
     return awaitingReply;
@@ -128,7 +132,7 @@ int VantorPrivate::SetAcceleration(double acceleration)
 int VantorPrivate::GetApertureAngles(double& azimuth, double& elevation)
 {
     const int status = sendCommand(makeGetApertureAnglesCommand(), -1);
-    boost::lock_guard<boost::mutex> lock(transactionMutex);
+    std::lock_guard<std::mutex> lock(transactionMutex);
     if (status != 0) {
         return status;
     }

@@ -2,11 +2,10 @@
 
 #include <halvik/vantorbase.h>
 
-#include <boost/thread/condition_variable.hpp>
-#include <boost/thread/mutex.hpp>
-
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
+#include <mutex>
 #include <string>
 
 namespace halvik {
@@ -40,10 +39,12 @@ public:
     void handleMessage(LinkMessage message) override;
 
 private:
-    int waitForReply(boost::unique_lock<boost::mutex>& lock, std::uint32_t timeoutMs);
+    int waitForReply(std::unique_lock<std::mutex>& lock, std::uint32_t timeoutMs);
 
-    boost::mutex transactionMutex;
-    boost::condition_variable replyArrived;
+    // The standard primitives: Boost's condition variable adds an internal mutex and an
+    // interruption check to every wait and notify, which a round trip pays for in CPU.
+    std::mutex transactionMutex;
+    std::condition_variable replyArrived;
     /// Tested by the receive thread before it takes the lock.
     std::atomic<bool> awaitingReply{false};
     /// Full text of the current or last command.
