@@ -1,8 +1,10 @@
 // Command round trip: halvik::Vantor::GetApertureAngles against a minimal responder, beside the
 // machine's limit (a blocking ping-pong on one thread), the least a receive-thread design can
 // cost (the reply handed over through a mutex and a condition variable) and a Python script,
-// all against the same responder in the same run. Rounds interleave the clients, so that load
-// from elsewhere on the machine falls on all of them alike; figures are medians over rounds.
+// all against the same responder in the same run. Many short rounds interleave the four clients,
+// so that load from elsewhere on the machine falls on all of them alike; rates and ratios are
+// medians over rounds, latencies percentiles over every round trip. The client CPU per round
+// trip (process CPU without the responder's thread) is the figure that load disturbs least.
 
 #include "support/geaaresponder.h"
 #include "support/stats.h"
@@ -11,18 +13,23 @@
 #include <halvik/vantor.h>
 
 #include <arpa/inet.h>
+#include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
-#include <functional>
 #include <iostream>
 #include <mutex>
 #include <netinet/in.h>
+#include <signal.h>
 #include <stdexcept>
 #include <string>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <thread>
+#include <time.h>
 #include <unistd.h>
 #include <vector>
 
@@ -38,41 +45,54 @@ using halvik::bench::GeaaResponder;
 constexpr const char* responderAddress = "127.0.70.1";
 const char request[] = {'V', 'N', 'G', 'E', 'A', 'A'};
 
-struct Sample
+/// One client's figures from one round.
+struct Round
 {
-    double rate = 0.0; ///< round trips per second
-    double p50us = 0.0;
-    double p99us = 0.0;
+    double rate = 0.0;      ///< round trips per second
+    double cpuUs = 0.0;     ///< client CPU per round trip, microseconds
+    std::vector<double> us; ///< each round trip, microseconds
 };
 
-double microseconds(Clock::duration d)
+/// One client's rounds.
+struct Series
 {
-    return std::chrono::duration<double, std::micro>(d).count();
-}
+    std::vector<double> rates;
+    std::vector<double> cpuUs;
+    std::vector<double> latencies;
+    int failures = 0;
 
-Sample summarise(const std::vector<double>& latenciesUs, double elapsedSeconds)
-{
-    Sample s;
-    s.rate = elapsedSeconds > 0.0 ? static_cast<double>(latenciesUs.size()) / elapsedSeconds : 0.0;
-    s.p50us = halvik::bench::percentile(latenciesUs, 0.50);
-    s.p99us = halvik::bench::percentile(latenciesUs, 0.99);
-    return s;
-}
-
-template <typename RoundTrip> Sample measure(RoundTrip&& roundTrip, int iterations, int warmup)
-{
-    for (int i = 0; i < warmup; ++i) {
-        roundTrip();
+    void add(const Round& r)
+    {
+        rates.push_back(r.rate);
+        cpuUs.push_back(r.cpuUs);
+        latencies.insert(latencies.end(), r.us.begin(), r.us.end());
     }
-    std::vector<double> latencies(static_cast<std::size_t>(iterations));
+};
+
+double processCpuSeconds()
+{
+    timespec used{};
+    ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &used);
+    return static_cast<double>(used.tv_sec) + static_cast<double>(used.tv_nsec) / 1e9;
+}
+
+template <typename RoundTrip>
+Round measure(RoundTrip&& roundTrip, int iterations, GeaaResponder& responder)
+{
+    Round r;
+    r.us.resize(static_cast<std::size_t>(iterations));
+    const double cpu0 = processCpuSeconds() - responder.cpuSeconds();
     const auto started = Clock::now();
-    for (auto& latency : latencies) {
+    for (double& latency : r.us) {
         const auto t0 = Clock::now();
         roundTrip();
-        latency = microseconds(Clock::now() - t0);
+        latency = std::chrono::duration<double, std::micro>(Clock::now() - t0).count();
     }
     const double elapsed = std::chrono::duration<double>(Clock::now() - started).count();
-    return summarise(latencies, elapsed);
+    const double cpu = processCpuSeconds() - responder.cpuSeconds() - cpu0;
+    r.rate = iterations / elapsed;
+    r.cpuUs = cpu * 1e6 / iterations;
+    return r;
 }
 
 sockaddr_in endpointOf(const GeaaResponder& responder)
@@ -84,15 +104,16 @@ sockaddr_in endpointOf(const GeaaResponder& responder)
     return to;
 }
 
+/// A UDP socket bound to 127.0.0.1:0, so that a receive can start before the first send.
 int openClientSocket()
 {
     const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) {
-        throw std::runtime_error(std::string("socket: ") + std::strerror(errno));
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    ::inet_pton(AF_INET, "127.0.0.1", &local.sin_addr);
+    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
+        throw std::runtime_error(std::string("client socket: ") + std::strerror(errno));
     }
-    // A lost reply must not hang the benchmark; the limit costs nothing per call.
-    timeval timeout{0, 500000};
-    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
     return fd;
 }
 
@@ -103,20 +124,20 @@ public:
     explicit RawClient(const GeaaResponder& responder)
         : fd(openClientSocket())
         , to(endpointOf(responder))
-    {}
+    {
+        // A lost reply must not hang the benchmark; the limit costs nothing per call.
+        timeval timeout{0, 500000};
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+    }
     ~RawClient() { ::close(fd); }
     RawClient(const RawClient&) = delete;
     RawClient& operator=(const RawClient&) = delete;
 
-    void roundTrip()
+    bool roundTrip()
     {
         ::sendto(fd, request, sizeof request, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
-        if (::recv(fd, buffer, sizeof buffer, 0) < 6) {
-            ++failures;
-        }
+        return ::recv(fd, buffer, sizeof buffer, 0) >= 6;
     }
-
-    int failures = 0;
 
 private:
     int fd;
@@ -125,22 +146,16 @@ private:
 };
 
 /// (b) The caller sends and waits on a condition variable; a receive thread blocks in recv and
-/// hands the reply over under a mutex. The same exchange as (a) with one thread hand-off.
+/// hands the reply over under a mutex, notifying after it unlocked. The same exchange as (a)
+/// with one thread hand-off, as cheap as such a hand-off gets.
 class HandoffClient
 {
 public:
     explicit HandoffClient(const GeaaResponder& responder)
         : fd(openClientSocket())
         , to(endpointOf(responder))
-    {
-        timeval none{0, 0};
-        ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &none, sizeof none);
-        sockaddr_in local{};
-        local.sin_family = AF_INET;
-        ::inet_pton(AF_INET, "127.0.0.1", &local.sin_addr);
-        ::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local);
-        receiver = std::thread([this] { receive(); });
-    }
+        , receiver([this] { receive(); })
+    {}
     ~HandoffClient()
     {
         stopping = true;
@@ -155,7 +170,7 @@ public:
     HandoffClient(const HandoffClient&) = delete;
     HandoffClient& operator=(const HandoffClient&) = delete;
 
-    void roundTrip()
+    bool roundTrip()
     {
         std::unique_lock<std::mutex> lock(mutex);
         pending = true;
@@ -164,11 +179,10 @@ public:
         const auto deadline = Clock::now() + std::chrono::milliseconds(500);
         if (!replied.wait_until(lock, deadline, [this] { return !pending; })) {
             pending = false;
-            ++failures;
+            return false;
         }
+        return true;
     }
-
-    int failures = 0;
 
 private:
     void receive()
@@ -199,56 +213,95 @@ private:
     std::thread receiver;
 };
 
-/// (c) The Python script; its own clock times each round trip.
-Sample runPython(const GeaaResponder& responder, int iterations, int warmup, bool& failed)
+/// (c) The Python script, kept running and asked for one round at a time over a pipe; it times
+/// each round trip and its own CPU itself.
+class PythonClient
 {
-    const std::string command = std::string("python3 '") + HALVIK_BENCH_PYTHON_CLIENT + "' " +
-                                responder.address() + " " + std::to_string(responder.port()) + " " +
-                                std::to_string(iterations) + " " + std::to_string(warmup);
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (pipe == nullptr) {
-        failed = true;
-        return {};
-    }
-    std::vector<double> latencies;
-    latencies.reserve(static_cast<std::size_t>(iterations));
-    double elapsedSeconds = 0.0;
-    char line[64];
-    bool first = true;
-    while (std::fgets(line, sizeof line, pipe) != nullptr) {
-        const double ns = std::strtod(line, nullptr);
-        if (first) {
-            elapsedSeconds = ns / 1e9;
-            first = false;
-        } else {
-            latencies.push_back(ns / 1e3);
+public:
+    explicit PythonClient(const GeaaResponder& responder)
+    {
+        int toChild[2];
+        int fromChild[2];
+        if (::pipe(toChild) != 0 || ::pipe(fromChild) != 0) {
+            throw std::runtime_error(std::string("pipe: ") + std::strerror(errno));
         }
+        const std::string port = std::to_string(responder.port());
+        pid = ::fork();
+        if (pid == 0) {
+            ::dup2(toChild[0], STDIN_FILENO);
+            ::dup2(fromChild[1], STDOUT_FILENO);
+            ::close(toChild[1]);
+            ::close(fromChild[0]);
+            ::execlp("python3", "python3", HALVIK_BENCH_PYTHON_CLIENT, responder.address().c_str(),
+                     port.c_str(), static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        ::close(toChild[0]);
+        ::close(fromChild[1]);
+        input = ::fdopen(toChild[1], "w");
+        output = ::fdopen(fromChild[0], "r");
     }
-    failed = ::pclose(pipe) != 0 || latencies.size() != static_cast<std::size_t>(iterations);
-    return summarise(latencies, elapsedSeconds);
-}
+    ~PythonClient()
+    {
+        std::fclose(input); // end of input ends the script
+        std::fclose(output);
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        std::free(line);
+    }
+    PythonClient(const PythonClient&) = delete;
+    PythonClient& operator=(const PythonClient&) = delete;
 
-std::string describe(const std::vector<Sample>& samples)
+    /// False when the script failed or answered something else.
+    bool run(int iterations, Round& r)
+    {
+        if (pid < 0 || std::fprintf(input, "%d\n", iterations) < 0 || std::fflush(input) != 0 ||
+            ::getline(&line, &capacity, output) < 0) {
+            return false;
+        }
+        char* cursor = line;
+        char* end = nullptr;
+        const double elapsedNs = std::strtod(cursor, &end);
+        cursor = end;
+        const double cpuNs = std::strtod(cursor, &end);
+        cursor = end;
+        r.us.clear();
+        for (double v = std::strtod(cursor, &end); end != cursor; v = std::strtod(cursor, &end)) {
+            r.us.push_back(v / 1e3);
+            cursor = end;
+        }
+        if (r.us.size() != static_cast<std::size_t>(iterations) || elapsedNs <= 0.0) {
+            return false;
+        }
+        r.rate = iterations / (elapsedNs / 1e9);
+        r.cpuUs = cpuNs / 1e3 / iterations;
+        return true;
+    }
+
+private:
+    pid_t pid = -1;
+    FILE* input = nullptr;
+    FILE* output = nullptr;
+    char* line = nullptr;
+    std::size_t capacity = 0;
+};
+
+std::string describe(const Series& s)
 {
-    std::vector<double> rates;
-    std::vector<double> p50;
-    std::vector<double> p99;
-    for (const Sample& s : samples) {
-        rates.push_back(s.rate);
-        p50.push_back(s.p50us);
-        p99.push_back(s.p99us);
-    }
     using namespace halvik::bench;
-    return grouped(median(rates)) + " /s, p50 " + fixed(median(p50), 1) + " us, p99 " +
-           fixed(median(p99), 1) + " us";
+    return grouped(median(s.rates)) + " /s, p50 " + fixed(percentile(s.latencies, 0.5), 1) +
+           " us, p99 " + fixed(percentile(s.latencies, 0.99), 1) + " us; client CPU " +
+           fixed(median(s.cpuUs), 1) + " us per round trip";
 }
 
-/// Median over rounds of ours' rate divided by the other's rate in the same round.
-double pairedRatio(const std::vector<Sample>& ours, const std::vector<Sample>& other)
+/// Median over rounds of ours' figure divided by the other's in the same round.
+double pairedRatio(const std::vector<double>& ours, const std::vector<double>& other)
 {
     std::vector<double> ratios;
     for (std::size_t i = 0; i < ours.size() && i < other.size(); ++i) {
-        ratios.push_back(other[i].rate > 0.0 ? ours[i].rate / other[i].rate : 0.0);
+        if (other[i] > 0.0) {
+            ratios.push_back(ours[i] / other[i]);
+        }
     }
     return halvik::bench::median(ratios);
 }
@@ -268,53 +321,79 @@ int argument(int argc, char** argv, const std::string& name, int fallback)
 int main(int argc, char** argv)
 {
     using namespace halvik::bench;
-    const int rounds = argument(argc, argv, "--rounds", 7);
-    const int iterations = argument(argc, argv, "--iterations", 20000);
-    const int pythonIterations = argument(argc, argv, "--python-iterations", iterations / 2);
-    const int warmup = iterations / 10;
+    const int rounds = argument(argc, argv, "--rounds", 40);
+    const int iterations = argument(argc, argv, "--iterations", 2000);
+    ::signal(SIGPIPE, SIG_IGN); // a failed Python client shows as a failed round instead
 
     GeaaResponder responder(responderAddress);
     RawClient raw(responder);
     HandoffClient handoff(responder);
     halvik::Vantor vantor(responder.address(), responder.port());
-    int oursFailures = 0;
-    bool pythonFailed = false;
+    PythonClient python(responder);
 
-    std::vector<Sample> rawSamples, handoffSamples, oursSamples, pythonSamples;
-    for (int round = 0; round < rounds; ++round) {
-        std::cerr << "round trip: round " << round + 1 << " of " << rounds << std::endl;
-        rawSamples.push_back(measure([&] { raw.roundTrip(); }, iterations, warmup));
-        handoffSamples.push_back(measure([&] { handoff.roundTrip(); }, iterations, warmup));
-        oursSamples.push_back(measure(
+    Series rawSeries, handoffSeries, oursSeries, pythonSeries;
+    bool pythonFailed = false;
+    // Round 0 warms every client up and is not counted.
+    for (int round = 0; round <= rounds; ++round) {
+        if (round % 10 == 0) {
+            std::cerr << "round trip: round " << round << " of " << rounds << std::endl;
+        }
+        const Round a = measure(
+            [&] {
+                if (!raw.roundTrip()) {
+                    ++rawSeries.failures;
+                }
+            },
+            iterations, responder);
+        const Round b = measure(
+            [&] {
+                if (!handoff.roundTrip()) {
+                    ++handoffSeries.failures;
+                }
+            },
+            iterations, responder);
+        const Round ours = measure(
             [&] {
                 double azimuth = 0.0;
                 double elevation = 0.0;
                 if (vantor.GetApertureAngles(azimuth, elevation) != 0) {
-                    ++oursFailures;
+                    ++oursSeries.failures;
                 }
             },
-            iterations, warmup));
-        bool failed = false;
-        pythonSamples.push_back(runPython(responder, pythonIterations, warmup, failed));
-        pythonFailed = pythonFailed || failed;
+            iterations, responder);
+        Round c;
+        pythonFailed = pythonFailed || !python.run(iterations, c);
+        if (round == 0) {
+            continue;
+        }
+        rawSeries.add(a);
+        handoffSeries.add(b);
+        oursSeries.add(ours);
+        if (!pythonFailed) {
+            pythonSeries.add(c);
+        }
     }
 
-    printRow("Round trip (a): blocking socket, one thread", describe(rawSamples), "machine limit");
-    printRow("Round trip (b): receive thread, mutex + condition variable", describe(handoffSamples),
+    printRow("Round trip (a): blocking socket, one thread", describe(rawSeries), "machine limit");
+    printRow("Round trip (b): receive thread, mutex + condition variable", describe(handoffSeries),
              "least cost of the design");
-    printRow("Round trip ours: Vantor::GetApertureAngles", describe(oursSamples));
-    printRow("Round trip (c): Python socket module", describe(pythonSamples),
-             pythonFailed ? "python3 run FAILED" : "");
-    const double vsRaw = pairedRatio(oursSamples, rawSamples);
-    const double vsHandoff = pairedRatio(oursSamples, handoffSamples);
-    const double vsPython = pairedRatio(oursSamples, pythonSamples);
+    printRow("Round trip ours: Vantor::GetApertureAngles", describe(oursSeries));
+    printRow("Round trip (c): Python socket module", describe(pythonSeries),
+             pythonFailed ? "the python3 client FAILED" : "");
+    const double vsRaw = pairedRatio(oursSeries.rates, rawSeries.rates);
+    const double vsHandoff = pairedRatio(oursSeries.rates, handoffSeries.rates);
+    const double vsPython = pairedRatio(oursSeries.rates, pythonSeries.rates);
     printRow("Round trips/s ours / (a)", fixed(vsRaw, 2));
     printRow("Round trips/s ours / (b)", fixed(vsHandoff, 2), ">= 0.9", verdict(vsHandoff >= 0.9));
-    printRow("Round trips/s ours / (c)", fixed(vsPython, 1), ">= 5",
+    printRow("Round trips/s ours / (c)", fixed(vsPython, 2), ">= 5",
              verdict(!pythonFailed && vsPython >= 5.0));
-    const int failures = raw.failures + handoff.failures + oursFailures;
+    printRow("Client CPU per round trip ours / (b)",
+             fixed(pairedRatio(oursSeries.cpuUs, handoffSeries.cpuUs), 2));
+    printRow("Client CPU per round trip (c) / ours",
+             fixed(pairedRatio(pythonSeries.cpuUs, oursSeries.cpuUs), 2));
+    const int failures = rawSeries.failures + handoffSeries.failures + oursSeries.failures;
     if (failures > 0) {
-        printRow("Round trip failures (time-outs, short replies)", std::to_string(failures), "0",
+        printRow("Round trips without an answer in 500 ms", std::to_string(failures), "0",
                  verdict(false));
     }
     return 0;

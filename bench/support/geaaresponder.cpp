@@ -4,8 +4,10 @@
 #include <cerrno>
 #include <cstring>
 #include <netinet/in.h>
+#include <pthread.h>
 #include <stdexcept>
 #include <sys/socket.h>
+#include <time.h>
 #include <unistd.h>
 
 namespace halvik::bench {
@@ -54,6 +56,17 @@ GeaaResponder::~GeaaResponder()
     ::close(waker);
     thread.join();
     ::close(fd);
+}
+
+double GeaaResponder::cpuSeconds()
+{
+    clockid_t clock{};
+    timespec used{};
+    if (::pthread_getcpuclockid(thread.native_handle(), &clock) != 0 ||
+        ::clock_gettime(clock, &used) != 0) {
+        return 0.0;
+    }
+    return static_cast<double>(used.tv_sec) + static_cast<double>(used.tv_nsec) / 1e9;
 }
 
 void GeaaResponder::serve()

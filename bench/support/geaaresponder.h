@@ -26,6 +26,8 @@ public:
     const std::string& address() const { return boundAddress; }
     /// Requests answered so far.
     std::uint64_t answered() const { return answeredCount; }
+    /// CPU seconds its thread has used, so that a client's share of the process can be told.
+    double cpuSeconds();
 
     /// The reply's four payload bytes decode to these angles (degrees).
     static constexpr double azimuth = 12.34;
