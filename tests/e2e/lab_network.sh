@@ -47,13 +47,31 @@ new_address=10.77.1.50
 logs=$(mktemp -d)
 pids=()
 
+# Every process inside the namespaces of this run: only this script starts any there.
+namespace_pids() {
+    local h
+    for h in "${hosts[@]}"; do
+        ip netns pids "$run_id-$h" 2>/dev/null
+    done
+}
+
 cleanup() {
-    for pid in "${pids[@]}"; do
+    local left
+    for pid in "${pids[@]}" $(namespace_pids); do
         kill "$pid" 2>/dev/null
     done
     for pid in "${pids[@]}"; do
         wait "$pid" 2>/dev/null
     done
+    for _ in $(seq 50); do
+        left=$(namespace_pids)
+        [ -z "$left" ] && break
+        sleep 0.1
+    done
+    for pid in $left; do
+        kill -KILL "$pid" 2>/dev/null
+    done
+    # A namespace outlives its removal while a process is still in it: remove it only now.
     for h in "${hosts[@]}"; do
         ip netns del "$run_id-$h" 2>/dev/null
     done
@@ -71,6 +89,8 @@ if ! why=$(ip netns add "$lan" 2>&1); then
     skip "cannot create a network namespace with 'ip netns add' (needs root): $why"
 fi
 
+# Runs a program on one host; `ip netns exec` becomes the program, so a `&` in front of it
+# gives the program's own pid.
 in_ns() {
     local host=$1
     shift
@@ -106,8 +126,8 @@ if command -v ping >/dev/null; then
 fi
 
 for h in dev1 dev2 dev3; do
-    in_ns "$h" "$sim" --first-address "${address[$h]}" --devices 1 --serial-prefix "${prefix[$h]}" \
-        --noise 0 --verbose >"$logs/$h.out" 2>"$logs/$h.log" &
+    ip netns exec "$run_id-$h" "$sim" --first-address "${address[$h]}" --devices 1 \
+        --serial-prefix "${prefix[$h]}" --noise 0 --verbose >"$logs/$h.out" 2>"$logs/$h.log" &
     pids+=($!)
 done
 for h in dev1 dev2 dev3; do
@@ -142,7 +162,8 @@ expected=$(printf 'LABA0001\t10.77.1.2\nLABB0001\t%s\nLABC0001\t10.77.1.4' "$new
 [ "$found" = "$expected" ] || fail "expected LABB0001 at $new_address, got: $found"
 
 echo "== quorvel for $new_address"
-in_ns mgr "$quorvel" "$new_address" >"$logs/quorvel.out" 2>"$logs/quorvel.err" &
+ip netns exec "$run_id-mgr" "$quorvel" "$new_address" >"$logs/quorvel.out" \
+    2>"$logs/quorvel.err" &
 quorvel_pid=$!
 pids+=("$quorvel_pid")
 greeted=""
