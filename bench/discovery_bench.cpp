@@ -2,6 +2,7 @@
 // sharing one port, answer one blocking FindVantors (1500 ms window, loopback broadcast). A
 // second thread polls the client's map every millisecond to see when the last answer landed.
 
+#include "support/arguments.h"
 #include "support/stats.h"
 #include "support/table.h"
 
@@ -83,16 +84,6 @@ Run discover(int devices, int subnets)
     run.found = manager.GetVantors().size();
     run.lastAnswerMs = msSince(started, lastGrowth);
     return run;
-}
-
-int argument(int argc, char** argv, const std::string& name, int fallback)
-{
-    for (int i = 1; i + 1 < argc; ++i) {
-        if (argv[i] == name) {
-            return std::stoi(argv[i + 1]);
-        }
-    }
-    return fallback;
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 // a port where nothing answers) run offscreen side by side; after a warm-up, the CPU each uses
 // over the idle span is read from /proc, and their peak resident memory from wait4 at the end.
 
+#include "support/arguments.h"
 #include "support/childprocess.h"
 #include "support/table.h"
 
@@ -21,16 +22,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr const char* deviceAddress = "127.0.81.2";
-
-int argument(int argc, char** argv, const std::string& name, int fallback)
-{
-    for (int i = 1; i + 1 < argc; ++i) {
-        if (argv[i] == name) {
-            return std::stoi(argv[i + 1]);
-        }
-    }
-    return fallback;
-}
 
 } // namespace
 

@@ -5,6 +5,7 @@
 // log (stamped here as each line is written) and from a clock around each literal wait. A thread
 // that only sleeps beside the window's runs shows how late any wait is on this machine then.
 
+#include "support/arguments.h"
 #include "support/childprocess.h"
 #include "support/stats.h"
 #include "support/table.h"
@@ -259,16 +260,6 @@ std::string distribution(const std::vector<double>& lateness)
            fixed(percentile(lateness, 0.5), 2) + ", p99 " + fixed(percentile(lateness, 0.99), 2) +
            ", max " + fixed(percentile(lateness, 1.0), 2) + " ms (" +
            std::to_string(lateness.size()) + " waits)";
-}
-
-int argument(int argc, char** argv, const std::string& name, int fallback)
-{
-    for (int i = 1; i + 1 < argc; ++i) {
-        if (argv[i] == name) {
-            return std::stoi(argv[i + 1]);
-        }
-    }
-    return fallback;
 }
 
 } // namespace

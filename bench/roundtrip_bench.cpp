@@ -6,6 +6,7 @@
 // medians over rounds, latencies percentiles over every round trip. The client CPU per round
 // trip (process CPU without the responder's thread) is the figure that load disturbs least.
 
+#include "support/arguments.h"
 #include "support/geaaresponder.h"
 #include "support/stats.h"
 #include "support/table.h"
@@ -304,16 +305,6 @@ double pairedRatio(const std::vector<double>& ours, const std::vector<double>& o
         }
     }
     return halvik::bench::median(ratios);
-}
-
-int argument(int argc, char** argv, const std::string& name, int fallback)
-{
-    for (int i = 1; i + 1 < argc; ++i) {
-        if (argv[i] == name) {
-            return std::stoi(argv[i + 1]);
-        }
-    }
-    return fallback;
 }
 
 } // namespace
