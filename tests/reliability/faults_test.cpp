@@ -300,9 +300,17 @@ protected:
 
     Timed timed(Op op)
     {
-        const auto start = Clock::now();
-        const int status = run(op);
-        return {status, std::chrono::duration_cast<Ms>(Clock::now() - start)};
+        // The clients only try their lock: a call that meets the receive thread handling a
+        // datagram (a late answer, say) is turned away as busy at once, and nothing was sent.
+        // That is their rule, not the fault under test, so such a call is made again.
+        for (int attempt = 0;; ++attempt) {
+            const auto start = Clock::now();
+            const int status = run(op);
+            if (status != halvik::status::Busy || attempt == 3) {
+                return {status, std::chrono::duration_cast<Ms>(Clock::now() - start)};
+            }
+            std::this_thread::sleep_for(20ms);
+        }
     }
 
     DeviceOptions options;

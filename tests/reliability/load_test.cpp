@@ -219,15 +219,18 @@ TEST(ReliabilityLoad, CommandClientUnderAJunkFloodKeepsEveryStatusRight)
     EXPECT_GE(sent, floodTarget);
     EXPECT_GE(count, transactionTarget);
     for (const auto& [code, n] : statuses) {
-        EXPECT_TRUE(code == status::NoError || code == status::Timeout)
+        EXPECT_TRUE(code == status::NoError || code == status::Timeout || code == status::Busy)
             << n << " transactions ended with " << halvik::statusCodeText(code);
     }
     // A time-out is right only when the reply was lost: the kernel dropped datagrams at the
-    // client's full receive queue, and the reply may have been one of them.
-    if (statuses[status::Timeout] > 0) {
+    // client's full receive queue, and the reply may have been one of them. Busy follows a
+    // time-out when the lost transaction's late reply holds the lock at the next call.
+    const int failed = statuses[status::Timeout] + statuses[status::Busy];
+    if (failed > 0) {
         EXPECT_GT(drops, 0) << "time-outs although the kernel dropped nothing";
     }
-    EXPECT_LE(statuses[status::Timeout], count / 10);
+    EXPECT_LE(statuses[status::Busy], statuses[status::Timeout]);
+    EXPECT_LE(failed, count / 10);
     EXPECT_FALSE(earlyTimeout);
     EXPECT_EQ(outOfRange, 0) << "angles read back that the device never had";
     if (sanitized) {
