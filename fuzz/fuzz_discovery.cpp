@@ -28,6 +28,8 @@ FuzzedClient& client()
     return *instance;
 }
 
+// Sender texts written into the decoded messages only: the client sends nothing but its greeting
+// to 127.0.0.1:9.
 const char* const senders[] = {"127.0.0.1", "10.77.0.2", "255.255.255.255", "0.0.0.0"};
 
 } // namespace

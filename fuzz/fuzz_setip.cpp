@@ -57,6 +57,7 @@ bool hasLeadingZero(const std::string& text)
 
 } // namespace
 
+// Addresses are only checked and turned into request bytes here; nothing is sent anywhere.
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     if (size == 0) {

@@ -56,16 +56,16 @@ constexpr Limits speedLimits{0.01, 182.04};
 constexpr Limits accelerationLimits{0.01, 5000000.0};
 constexpr Limits delayLimits{0.0, 3600000.0};
 
-struct CommandSpec
+struct CommandSyntax
 {
     Command command;
     std::vector<const char*> positionals;
     std::set<std::string> options;
 };
 
-const std::map<std::string, CommandSpec>& commands()
+const std::map<std::string, CommandSyntax>& commands()
 {
-    static const std::map<std::string, CommandSpec> table = {
+    static const std::map<std::string, CommandSyntax> table = {
         {"discover", {Command::Discover, {}, {"--broadcast", "--port", "--timeout", "--json"}}},
         {"get", {Command::Get, {"ADDR"}, {"--port", "--stats"}}},
         {"home", {Command::Home, {"ADDR"}, {"--port", "--stats"}}},
@@ -121,9 +121,9 @@ CommandLine CommandLine::parse(const std::vector<std::string>& args)
         cl.error = "unknown command " + name;
         return cl;
     }
-    const CommandSpec& spec = found->second;
-    cl.command = spec.command;
-    if (cl.stats && !spec.options.count("--stats")) {
+    const CommandSyntax& syntax = found->second;
+    cl.command = syntax.command;
+    if (cl.stats && !syntax.options.count("--stats")) {
         cl.error = "--stats applies to the device commands and run-path, not to " + name;
         return cl;
     }
@@ -157,7 +157,7 @@ CommandLine CommandLine::parse(const std::vector<std::string>& args)
             cl.help = true;
             continue;
         }
-        if (!spec.options.count(option)) {
+        if (!syntax.options.count(option)) {
             return fail("unknown option " + option);
         }
         if (flagOptions.count(option)) {
@@ -226,9 +226,9 @@ CommandLine CommandLine::parse(const std::vector<std::string>& args)
         return cl;
     }
 
-    if (positionals.size() != spec.positionals.size()) {
+    if (positionals.size() != syntax.positionals.size()) {
         std::string expected;
-        for (const char* p : spec.positionals) {
+        for (const char* p : syntax.positionals) {
             expected += std::string(" ") + p;
         }
         return fail("expects" + (expected.empty() ? std::string(" no arguments") : expected) +
@@ -239,7 +239,7 @@ CommandLine CommandLine::parse(const std::vector<std::string>& args)
         if (parseInRange(positionals[index], limits.low, limits.high, target)) {
             return true;
         }
-        cl.error = name + ": " + spec.positionals[index] + " must be a number from " +
+        cl.error = name + ": " + syntax.positionals[index] + " must be a number from " +
                    rangeText(limits.low, limits.high) + ", not \"" + positionals[index] + "\"";
         return false;
     };
