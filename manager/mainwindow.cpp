@@ -57,6 +57,9 @@ int MainWindow::searchVantors()
     ui->statusBar->showMessage(text, messageMs);
     ui->vantorsComboBox->setModel(model);
     ui->vantorsComboBox->setModelColumn(0);
+    // Setting the model used to choose its first row every time; QComboBox now returns early for
+    // the model it already has and does not follow layoutChanged, so choose the row here.
+    ui->vantorsComboBox->setCurrentIndex(model->rowCount() > 0 ? 0 : -1);
     ui->vantorsComboBox->setMinimumWidth(ui->vantorsComboBox->minimumSizeHint().width());
     return count;
 }
@@ -102,6 +105,7 @@ void MainWindow::on_LaunchPushButton_clicked()
 
     const QString program = QDir::toNativeSeparators(QDir(applicationDirectory()).absolutePath() +
                                                      QStringLiteral("/") + application);
+    launchProgram = program;
     QStringList arguments;
     if (model->rowCount() > 0) {
         const QString address = model->addressOf(serial);
@@ -114,5 +118,7 @@ void MainWindow::on_LaunchPushButton_clicked()
         arguments << address;
     }
     launchedPid = 0;
-    QProcess::startDetached(program, arguments, QDir::currentPath(), &launchedPid);
+    if (!QProcess::startDetached(program, arguments, QDir::currentPath(), &launchedPid)) {
+        launchedPid = 0;
+    }
 }

@@ -26,6 +26,8 @@ public:
     VantorModel* deviceModel() const { return model; }
     /// Process id of the last program that Launch started; 0 when none started.
     qint64 lastLaunchedPid() const { return launchedPid; }
+    /// Program path of the last Launch, started or not.
+    QString lastLaunchProgram() const { return launchProgram; }
 
 private slots:
     void on_searchVantorsPushButton_clicked();
@@ -40,4 +42,5 @@ private:
     VantorModel* model;
     ManagerSettings settings;
     qint64 launchedPid = 0;
+    QString launchProgram;
 };

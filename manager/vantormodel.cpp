@@ -60,14 +60,16 @@ bool VantorModel::ensureManager()
     }
 }
 
-int VantorModel::rowCount(const QModelIndex&) const
+// A cell has no children: counting rows under one would make the table an endless tree for any
+// view or tester that walks it.
+int VantorModel::rowCount(const QModelIndex& parent) const
 {
-    return static_cast<int>(devices.size());
+    return parent.isValid() ? 0 : static_cast<int>(devices.size());
 }
 
-int VantorModel::columnCount(const QModelIndex&) const
+int VantorModel::columnCount(const QModelIndex& parent) const
 {
-    return 2;
+    return parent.isValid() ? 0 : 2;
 }
 
 QVariant VantorModel::data(const QModelIndex& index, int role) const
@@ -124,6 +126,10 @@ QVariant VantorModel::headerData(int section, Qt::Orientation orientation, int r
 
 Qt::ItemFlags VantorModel::flags(const QModelIndex& index) const
 {
+    // The root (an invalid index) is no item: views and the model tester expect no flags there.
+    if (!index.isValid()) {
+        return Qt::NoItemFlags;
+    }
     const Qt::ItemFlags base = Qt::ItemIsSelectable | Qt::ItemIsEnabled;
     return index.column() == 1 ? base | Qt::ItemIsEditable : base;
 }

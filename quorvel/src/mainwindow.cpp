@@ -51,6 +51,15 @@ namespace {
 
 constexpr int statusTimeoutMs = 5000;
 
+// A generator seeded with one of only 1000 millisecond values. std::minstd_rand's first output
+// is 48271 x seed, so seeds a few milliseconds apart gave azimuths in arithmetic progression and
+// step signs that followed the seed's parity; seed_seq spreads the seed over the whole state.
+std::mt19937 seededGenerator(unsigned seed)
+{
+    std::seed_seq sequence{seed};
+    return std::mt19937(sequence);
+}
+
 } // namespace
 
 MainWindow::MainWindow(QStringList arguments, QWidget* parent)
@@ -253,7 +262,7 @@ void MainWindow::on_generateRandomPathPushButton_clicked()
     const QString dwell = QString::number(static_cast<int>(ui->delayDoubleSpinBox->value()));
     for (int i = 0; i < 100; ++i) {
         // Seed, sleep, draw: the sleep makes the next row's seed differ.
-        std::minstd_rand generator(static_cast<unsigned>(clock.timeOfDay().msec()));
+        std::mt19937 generator = seededGenerator(static_cast<unsigned>(clock.timeOfDay().msec()));
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
         const int azimuth = static_cast<int>(generator() % 361);
         const int elevation = static_cast<int>(generator() % 71) - 35;
@@ -303,10 +312,10 @@ void MainWindow::on_randomTrajectoryPushButton_clicked()
     }
     clearRows();
     const auto draw = [this](unsigned count) {
-        std::minstd_rand generator(static_cast<unsigned>(clock.timeOfDay().msec()));
+        std::mt19937 generator = seededGenerator(static_cast<unsigned>(clock.timeOfDay().msec()));
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        std::minstd_rand::result_type first = generator();
-        std::minstd_rand::result_type second = count > 1 ? generator() : 0;
+        std::mt19937::result_type first = generator();
+        std::mt19937::result_type second = count > 1 ? generator() : 0;
         return std::make_pair(first, second);
     };
     for (int i = 0; i < 100; ++i) {

@@ -13,6 +13,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 using namespace std::chrono_literals;
 using halvik::quorvel::test::field16;
 using halvik::quorvel::test::StreamCapture;
@@ -269,6 +271,41 @@ TEST_F(ManualPointing, FailedGetApertureAnglesKeepsTheLabels)
     EXPECT_EQ(widget<QLabel>("currentAzLabel")->text(), "10");
     EXPECT_EQ(widget<QLabel>("currentElLabel")->text(), "0");
     EXPECT_EQ(status(), timeout);
+}
+
+TEST_F(ManualPointing, StatusTextsStayFiveSecondsAndReadyStays)
+{
+    start(25);
+    EXPECT_EQ(status(), "Ready");
+    EXPECT_EQ(statusTimeout(), 0);
+    click("getApertureAnglesPushButton");
+    EXPECT_EQ(status(), ok);
+    EXPECT_EQ(statusTimeout(), 5000);
+
+    // Each failure shows the failed transaction's own status text.
+    device->goSilent();
+    auto* area = widget<QLabel>("mouseTrackerLabel");
+    const std::pair<const char*, std::function<void()>> actions[] = {
+        {"Move", [this] { click("movePushButton"); }},
+        {"tracker",
+         [area] {
+             QMouseEvent move(QEvent::MouseMove, QPointF(30, 30),
+                              area->mapToGlobal(QPointF(30, 30)), Qt::NoButton, Qt::LeftButton,
+                              Qt::NoModifier);
+             QCoreApplication::sendEvent(area, &move);
+         }},
+        {"Accel.",
+         [this] { widget<QDoubleSpinBox>("accelerationDoubleSpinBox")->setValue(20000); }},
+    };
+    for (const auto& [name, action] : actions) {
+        SCOPED_TRACE(name);
+        window->statusBar()->showMessage(QStringLiteral("Ready"));
+        action();
+        EXPECT_EQ(status(), timeout);
+        EXPECT_EQ(statusTimeout(), 5000);
+    }
+    EXPECT_EQ(sent("TRAA"), 2u);
+    EXPECT_EQ(sent("SEAC"), 2u);
 }
 
 // --- Mouse tracker ---------------------------------------------------------------------------

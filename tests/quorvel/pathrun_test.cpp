@@ -196,6 +196,49 @@ TEST_F(PathRun, DwellCellsReplaceBothWaitsAndWaitsDoNotSpin)
     EXPECT_LT(cpu, wall / 2) << "cpu " << cpu << " s of " << wall << " s";
 }
 
+TEST_F(PathRun, FirstWaitSettlesBeforeTheReadingAndSecondBeforeTheCommand)
+{
+    start(26);
+    setDelays(300, 60);
+    addRow({QString("1"), QString("1")});
+    addRow({QString("2"), QString("2")});
+    StreamCapture out(std::cout);
+    ASSERT_TRUE(runPath());
+
+    const auto requests = device->requests();
+    std::vector<std::pair<std::string, SteadyClock::time_point>> run;
+    for (const auto& r : requests) {
+        if (r.code() == "GEAA" || r.code() == "TRAA") {
+            run.emplace_back(r.code(), r.when);
+        }
+    }
+    // Row 0: read, command; row 1: read, command; then the last reading.
+    ASSERT_EQ(run.size(), 5u);
+    const char* const order[] = {"GEAA", "TRAA", "GEAA", "TRAA", "GEAA"};
+    for (std::size_t i = 0; i < run.size(); ++i) {
+        EXPECT_EQ(run[i].first, order[i]) << i;
+    }
+    // Never early: at least each wait between the requests it separates.
+    EXPECT_GE(run[2].second - run[1].second, 300ms) << "the first wait lets the move settle";
+    EXPECT_GE(run[3].second - run[2].second, 60ms) << "the second wait follows the reading";
+}
+
+TEST_F(PathRun, FailedReadingsLeaveTheActualCells)
+{
+    start(27);
+    setDelays(5, 5);
+    addRow({QString("1"), QString("2"), none, none, QString("7"), QString("8")});
+    addRow({QString("3"), QString("4"), none, none, QString("9"), QString("10")});
+    device->goSilent();
+    StreamCapture out(std::cout);
+    ASSERT_TRUE(runPath());
+    EXPECT_EQ(sent("GEAA"), 3u);
+    EXPECT_EQ(cell(0, 4), QString("7"));
+    EXPECT_EQ(cell(0, 5), QString("8"));
+    EXPECT_EQ(cell(1, 4), QString("9"));
+    EXPECT_EQ(cell(1, 5), QString("10"));
+}
+
 TEST_F(PathRun, WaitAcrossMidnightLastsItsFullTime)
 {
     // The time of day is 23:59:59.900 at its first reading in the run (the iteration's start)

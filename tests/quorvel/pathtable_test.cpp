@@ -7,8 +7,10 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <memory>
 #include <set>
 
+using halvik::quorvel::MainWindow;
 using halvik::quorvel::test::WindowTest;
 
 namespace {
@@ -214,6 +216,63 @@ TEST_F(PathTable, RandomTrajectoryStopsExactlyAtTheLimits)
     }
     EXPECT_TRUE(sawRising) << "no seed clamped at 360";
     EXPECT_TRUE(sawFalling) << "no seed walked away from 360";
+}
+
+namespace {
+
+/// A time of day whose millisecond field advances by stepMs at every reading, as the sleeps
+/// between seedings make it advance.
+halvik::quorvel::Clock steppingClock(int stepMs)
+{
+    auto readings = std::make_shared<int>(0);
+    return {[readings, stepMs] {
+                const int msec = (*readings * stepMs) % 1000;
+                ++*readings;
+                return QTime(12, 0, 0, msec);
+            },
+            [] { return std::chrono::steady_clock::now(); }};
+}
+
+} // namespace
+
+TEST_F(PathTable, GeneratorDrawsDoNotFollowTheSeeds)
+{
+    // Generate Random Path: seeds 5 ms apart must not give azimuths in arithmetic progression.
+    window = std::make_unique<MainWindow>(QStringList{"quorvel"}, steppingClock(5));
+    click("generateRandomPathPushButton");
+    ASSERT_EQ(table()->rowCount(), 100);
+    std::set<int> steps;
+    for (int r = 1; r < 100; ++r) {
+        steps.insert((cell(r, 0)->toInt() - cell(r - 1, 0)->toInt() + 361) % 361);
+    }
+    EXPECT_GT(steps.size(), 50u) << "azimuth steps repeat";
+
+    // Random Trajectory: seeds 1 ms apart must not make the step signs follow each other.
+    auto options = deviceOn(28);
+    options.initialAzimuth = 180;
+    options.initialElevation = 0;
+    window.reset();
+    start(options, steppingClock(1));
+    click("randomTrajectoryPushButton");
+    ASSERT_EQ(table()->rowCount(), 100);
+    int compared = 0;
+    int alike = 0;
+    double previousAz = 180;
+    double previousEl = 0;
+    for (int r = 0; r < 100; ++r) {
+        const double dAz = cell(r, 0)->toDouble() - previousAz;
+        const double dEl = cell(r, 1)->toDouble() - previousEl;
+        previousAz = cell(r, 0)->toDouble();
+        previousEl = cell(r, 1)->toDouble();
+        if (dAz != 0 && dEl != 0) { // a zero step or a clamp tells no sign
+            ++compared;
+            alike += (dAz > 0) == (dEl > 0);
+        }
+    }
+    ASSERT_GT(compared, 80);
+    const double agreement = static_cast<double>(alike) / compared;
+    EXPECT_GT(agreement, 0.3);
+    EXPECT_LT(agreement, 0.7);
 }
 
 TEST_F(PathTable, RandomTrajectoryWithoutReadingLeavesTheTable)

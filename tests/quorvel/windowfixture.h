@@ -6,6 +6,7 @@
 
 #include <QtCore/QDir>
 #include <QtCore/QTemporaryDir>
+#include <QtCore/QTimer>
 #include <QtTest/QTest>
 #include <QtWidgets/QAbstractButton>
 #include <QtWidgets/QStatusBar>
@@ -115,6 +116,13 @@ protected:
     }
     void click(const char* name) { widget<QAbstractButton>(name)->click(); }
     QString status() const { return window->statusBar()->currentMessage(); }
+    /// How long the status bar keeps its message: the interval of the timer that QStatusBar
+    /// keeps for a timed message, 0 for a message without time-out.
+    int statusTimeout() const
+    {
+        const QTimer* timer = window->statusBar()->findChild<QTimer*>();
+        return timer && timer->isActive() ? timer->interval() : 0;
+    }
     QTableWidget* table() const { return widget<QTableWidget>("positionsTableWidget"); }
 
     /// The cell's text, or nothing when it has no item.
