@@ -1,3 +1,8 @@
+if(WIN32)
+    include(HalvikInstallWindows)
+    return()
+endif()
+
 # Install layout: the programs together in lib/halvik-vantor/bin (the manager's launcher lists
 # the folder it runs from, so nothing else may live there), with links in bin/ for the PATH.
 include(GNUInstallDirs)

@@ -22,6 +22,11 @@ if(_san)
     target_link_options(halvik_options INTERFACE ${_san})
 endif()
 
+if(WIN32)
+    target_compile_definitions(halvik_options INTERFACE ${HALVIK_WINDOWS_DEFINITIONS})
+    target_link_libraries(halvik_options INTERFACE ${HALVIK_WINDOWS_LIBS})
+endif()
+
 # Links the project defaults into a target of ours.
 function(halvik_defaults target)
     target_link_libraries(${target} PRIVATE halvik_options)

@@ -7,9 +7,32 @@
 #include <iostream>
 #include <stdexcept>
 
+#ifdef _WIN32
+#include <mswsock.h>
+#endif
+
 namespace halvik {
 
 namespace {
+
+#ifdef _WIN32
+// Winsock reports an ICMP port-unreachable for an earlier datagram (a switched-off device, a
+// closed port) as a failed receive on a UDP socket, WSAECONNRESET. This command switches that
+// report off, so that the link's receive never fails for what a send left behind.
+class ReportConnectionReset
+{
+public:
+    explicit ReportConnectionReset(bool on)
+        : value(on ? 1 : 0)
+    {}
+    int name() const { return static_cast<int>(SIO_UDP_CONNRESET); }
+    void* data() { return &value; }
+
+private:
+    unsigned long value;
+};
+#endif
+
 constexpr std::size_t maxDatagram = 1023;
 constexpr std::size_t headerLength = 6;
 // A burst of discovery answers overflows the default buffer (about 256 small datagrams).
@@ -30,6 +53,14 @@ VantorBase::VantorBase(const std::string& address, std::uint16_t remotePort,
     socket = boost::make_shared<udp::socket>(*ioService);
     socket->open(remoteEndpoint.protocol());
     socket->set_option(boost::asio::socket_base::broadcast(true));
+#ifdef _WIN32
+    {
+        // Without it the re-armed receive still keeps the link alive, one report at a time.
+        boost::system::error_code ignored;
+        ReportConnectionReset off(false);
+        socket->io_control(off, ignored);
+    }
+#endif
     {
         // A refused size is not an error: the link works with the system's default.
         boost::system::error_code ignored;
