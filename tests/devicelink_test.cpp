@@ -217,6 +217,29 @@ TEST_F(LinkTest, ReceiveFailureIsReportedAndReceiveIsArmedAgain)
     EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1);
 }
 
+TEST(Link, DatagramsToAClosedPortDoNotFailTheReceive)
+{
+    // The device is switched off: its port is closed, so each datagram brings back an ICMP
+    // port-unreachable, which Winsock would report as a failed receive.
+    std::uint16_t closedPort;
+    {
+        ScriptedPeer probe;
+        closedPort = probe.port();
+    }
+    testing::internal::CaptureStderr();
+    RecordingLink link("127.0.0.1", closedPort);
+    for (int i = 0; i < 5; ++i) {
+        link.sendMessage("VNGEAA");
+    }
+    std::this_thread::sleep_for(200ms);
+    ScriptedPeer answering;
+    answering.sendTo("EAGEAA", {boost::asio::ip::make_address_v4("127.0.0.1"), link.localPort()});
+    ASSERT_TRUE(link.waitFor(1));
+    EXPECT_EQ(link.messages()[0].header, "EAGEAA");
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(err.find("recieve error"), std::string::npos) << err;
+}
+
 TEST(Link, BadAddressThrowsBeforeAnythingIsSent)
 {
     ScriptedPeer peer;

@@ -207,6 +207,12 @@ struct WindowTest : ::testing::Test
 {
     QTemporaryDir dir;
     const QString recorderName = QFileInfo(QStringLiteral(HALVIK_ARGS_RECORDER)).fileName();
+#ifdef Q_OS_WIN
+    // Windows tells programs by their suffix, not by a permission bit.
+    const QString exe = QStringLiteral(".exe");
+#else
+    const QString exe;
+#endif
 
     ManagerSettings settings(std::uint16_t port)
     {
@@ -214,7 +220,7 @@ struct WindowTest : ::testing::Test
         s.broadcastAddress = loopbackBroadcast;
         s.port = port;
         s.applicationDirectory = dir.path();
-        s.ownExecutableName = QStringLiteral("vantor_manager");
+        s.ownExecutableName = QStringLiteral("vantor_manager") + exe;
         return s;
     }
     /// Copies the argument recorder into the folder as name; its record goes to name + ".args".
@@ -269,19 +275,23 @@ TEST_F(WindowTest, CountTexts)
 
 TEST_F(WindowTest, ApplicationListHoldsOnlyOtherExecutables)
 {
-    addFile("quorvel", true);
-    addFile("Beta", true);
-    addFile("alpha", true);
+    addFile("quorvel" + exe, true);
+    addFile("Beta" + exe, true);
+    addFile("alpha" + exe, true);
     addFile("notes.txt", false);
+#ifdef Q_OS_WIN
+    addFile("Qt6Core.dll", false); // the libraries beside the programs are no programs
+#else
     addFile(".hidden", true);
-    addFile("vantor_manager", true);
+#endif
+    addFile("vantor_manager" + exe, true);
     ASSERT_TRUE(QDir(dir.path()).mkdir("subdir"));
     MainWindow window(settings(Simulator::freeUdpPort()));
     QStringList names;
     for (int i = 0; i < window.form()->applicationComboBox->count(); ++i) {
         names << window.form()->applicationComboBox->itemText(i);
     }
-    EXPECT_EQ(names, (QStringList{"alpha", "Beta", "quorvel"}));
+    EXPECT_EQ(names, (QStringList{"alpha" + exe, "Beta" + exe, "quorvel" + exe}));
 }
 
 TEST_F(WindowTest, ClickingARowChoosesThatDeviceAndLaunchPassesItsAddress)
