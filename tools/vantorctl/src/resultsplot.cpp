@@ -8,7 +8,9 @@
 #include <QtGui/QImage>
 #include <QtGui/QPainter>
 #include <QtGui/QPainterPath>
+#ifdef HALVIK_HAS_SVG
 #include <QtSvg/QSvgGenerator>
+#endif
 
 #include <algorithm>
 #include <cmath>
@@ -465,6 +467,14 @@ bool ResultsPlot::savePng(const QString& fileName, QSize size, QString* errorTex
 
 bool ResultsPlot::saveSvg(const QString& fileName, QSize size, QString* errorText) const
 {
+#ifndef HALVIK_HAS_SVG
+    Q_UNUSED(fileName)
+    Q_UNUSED(size)
+    if (errorText) {
+        *errorText = QStringLiteral("this build draws PNG only (no Qt SVG): use -o FILE.png");
+    }
+    return false;
+#else
     QByteArray bytes;
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::WriteOnly);
@@ -481,6 +491,7 @@ bool ResultsPlot::saveSvg(const QString& fileName, QSize size, QString* errorTex
         paint(painter, size);
     }
     return writeBytes(fileName, bytes, errorText);
+#endif
 }
 
 } // namespace halvik::vantorctl
