@@ -9,6 +9,7 @@ set(CMAKE_CXX_COMPILER ${_mingw}-g++-posix)
 set(CMAKE_RC_COMPILER ${_mingw}-windres)
 set(CMAKE_AR ${_mingw}-gcc-ar-posix CACHE FILEPATH "")
 set(CMAKE_RANLIB ${_mingw}-gcc-ranlib-posix CACHE FILEPATH "")
+set(CMAKE_OBJDUMP ${_mingw}-objdump CACHE FILEPATH "")
 
 # Headers and libraries come from the MinGW sysroot and from HALVIK_WINDOWS_DEPS, the folder that
 # holds Qt, Boost and GoogleTest built for Windows (its prefixes go in CMAKE_PREFIX_PATH);
