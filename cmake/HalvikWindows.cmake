@@ -1,6 +1,13 @@
 # Windows builds: the programs' icon and version resource, and running the cross-built programs
 # and tests under Wine.
 
+# Paths of the build tree compiled into tests: a program under Wine reaches the host's files
+# through drive Z:, whatever folder it works in.
+set(HALVIK_TEST_PATH_PREFIX "")
+if(WIN32 AND CMAKE_CROSSCOMPILING)
+    set(HALVIK_TEST_PATH_PREFIX "Z:")
+endif()
+
 # Adds the icon and version information to a program.
 function(halvik_program_resources target description)
     if(NOT WIN32)

@@ -124,8 +124,9 @@ int VantorManagerPrivate::SetVantorIP(std::string serial, std::string newAddress
 
 bool VantorManagerPrivate::isValidAddress(const std::string& text)
 {
-    // The conversion reads the text only up to a zero byte; the whole text has to be the address.
-    if (text.find('\0') != std::string::npos) {
+    // The conversion reads the text only up to a zero byte, and Winsock's also takes a ":port"
+    // suffix; the whole text has to be the dotted address.
+    if (text.find_first_not_of("0123456789.") != std::string::npos) {
         return false;
     }
     boost::system::error_code error;

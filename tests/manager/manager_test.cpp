@@ -20,6 +20,12 @@
 #include <scriptedpeer.h>
 #include <thread>
 
+/// Failure messages show the text.
+inline void PrintTo(const QString& text, std::ostream* out)
+{
+    *out << '"' << text.toStdString() << '"';
+}
+
 using namespace std::chrono_literals;
 using halvik::sim::DeviceOptions;
 using halvik::sim::SimulatedDevice;

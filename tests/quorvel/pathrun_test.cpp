@@ -6,9 +6,10 @@
 #include <QtWidgets/QLabel>
 #include <QtWidgets/QRadioButton>
 
+#include <boost/chrono/process_cpu_clocks.hpp>
+
 #include <gtest/gtest.h>
 
-#include <ctime>
 #include <memory>
 #include <optional>
 #include <regex>
@@ -23,10 +24,11 @@ namespace {
 
 const std::nullopt_t none = std::nullopt;
 
+/// The file's text with "\n" line ends (results files have the platform's line ends).
 QByteArray readFile(const QString& path)
 {
     QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    return file.open(QIODevice::ReadOnly | QIODevice::Text) ? file.readAll() : QByteArray();
 }
 
 const QByteArray header = "\"SetPointAz\",\"SetPointEl\",\"SetPointSpeed\",\"SetDwellTime(ms)\","
@@ -177,11 +179,14 @@ TEST_F(PathRun, DwellCellsReplaceBothWaitsAndWaitsDoNotSpin)
     addRow({QString("3"), QString("3"), QString("10"), QString("0")});   // no wait at all
     addRow({QString("4"), QString("4"), QString("10"), QString("1.5")}); // not an int: no wait
     StreamCapture out(std::cout);
-    const std::clock_t cpuBefore = std::clock();
+    // Process CPU time (std::clock is wall time on Windows).
+    using CpuClock = boost::chrono::process_cpu_clock;
+    const CpuClock::time_point cpuBefore = CpuClock::now();
     const auto before = SteadyClock::now();
     ASSERT_TRUE(runPath());
     const double wall = std::chrono::duration<double>(SteadyClock::now() - before).count();
-    const double cpu = static_cast<double>(std::clock() - cpuBefore) / CLOCKS_PER_SEC;
+    const CpuClock::times used = (CpuClock::now() - cpuBefore).count();
+    const double cpu = static_cast<double>(used.user + used.system) * 1e-9;
 
     const auto iterations = parseLog(out.lines(), nullptr);
     ASSERT_EQ(iterations.size(), 4u);

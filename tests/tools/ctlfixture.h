@@ -62,10 +62,11 @@ inline sim::DeviceOptions deviceOn(int n)
     return options;
 }
 
+/// A text file's contents with "\n" line ends (results files have the platform's line ends).
 inline QByteArray readFile(const QString& path)
 {
     QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    return file.open(QIODevice::ReadOnly | QIODevice::Text) ? file.readAll() : QByteArray();
 }
 
 /// A test in a working directory of its own, where run-path writes its results.

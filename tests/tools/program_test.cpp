@@ -35,9 +35,10 @@ ProgramRun program(const QStringList& args)
     process.start(QStringLiteral(VANTORCTL_BINARY), args);
     EXPECT_TRUE(process.waitForStarted(10000)) << process.errorString().toStdString();
     EXPECT_TRUE(process.waitForFinished(30000));
+    // A console program's text output has the platform's line ends.
+    const auto text = [](QByteArray bytes) { return bytes.replace("\r\n", "\n").toStdString(); };
     return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-            process.readAllStandardOutput().toStdString(),
-            process.readAllStandardError().toStdString()};
+            text(process.readAllStandardOutput()), text(process.readAllStandardError())};
 }
 
 } // namespace

@@ -1,15 +1,21 @@
 #!/usr/bin/env bash
-# The Windows programs end to end under Wine, on loopback: vantor_sim.exe serves two devices,
-# vantor_manager.exe lists them over the loopback broadcast and launches quorvel.exe for one
+# The Windows programs end to end under Wine, on loopback: the host's vantor_sim serves two devices
+# (Wine would send every reply from 127.0.0.1), vantor_manager.exe lists them over the loopback broadcast and launches quorvel.exe for one
 # (never itself), vantorctl.exe runs a path and writes a results file with Windows line ends, and
 # the GUI program's standard output reaches a file when redirected.
-# Usage: windows_e2e.sh WINE_RUN BIN_DIR
+# Usage: windows_e2e.sh WINE_RUN BIN_DIR HOST_VANTOR_SIM
 set -euo pipefail
 run="$1"
 bin="$2"
+sim="$3"
 work="$(mktemp -d)"
 sim_pid=""
+export QT_QPA_PLATFORM=offscreen
+export WINEPREFIX="${WINEPREFIX:-$HOME/.cache/halvik-windows/wineprefix}"
 cleanup() {
+    # The Quorvel that the manager launched runs on; it and the Wine server would keep CTest
+    # waiting. The test runs alone, so every Wine process of the prefix is this test's.
+    wineserver -k 2>/dev/null || true
     if [ -n "$sim_pid" ]; then
         kill -TERM "$sim_pid" 2>/dev/null || true
         wait "$sim_pid" 2>/dev/null || true
@@ -24,15 +30,15 @@ fail() {
     exit 1
 }
 
-"$run" "$bin/vantor_sim.exe" --devices 2 --first-address 127.0.11.2 --port 4365 \
+"$sim" --devices 2 --first-address 127.0.11.2 --port 4365 --verbose \
     >"$work/sim.out" 2>"$work/sim.log" &
 sim_pid=$!
 for _ in $(seq 400); do
     grep -q ready "$work/sim.out" && break
-    kill -0 "$sim_pid" 2>/dev/null || fail "vantor_sim.exe did not start"
+    kill -0 "$sim_pid" 2>/dev/null || fail "vantor_sim did not start"
     sleep 0.05
 done
-grep -q ready "$work/sim.out" || fail "vantor_sim.exe not ready"
+grep -q ready "$work/sim.out" || fail "vantor_sim not ready"
 
 cd "$work"
 "$run" "$bin/vantor_manager.exe" -platform offscreen --broadcast 127.255.255.255 --list \
@@ -47,12 +53,17 @@ status=0
 "$run" "$bin/vantor_manager.exe" -platform offscreen --broadcast 127.255.255.255 \
     --launch vantor_manager.exe >launch-self.out 2>launch-self.err || status=$?
 [ "$status" -eq 2 ] || fail "the manager offered itself (status $status): $(cat launch-self.err)"
+# Under Wine the manager's process stays until the program it started ends, so it is not waited
+# for: its report says whether the start succeeded.
 "$run" "$bin/vantor_manager.exe" -platform offscreen --broadcast 127.255.255.255 \
-    --launch quorvel.exe --device VNT0002 >launch.out 2>launch.err ||
-    fail "vantor_manager.exe --launch quorvel.exe: $(cat launch.err)"
+    --launch quorvel.exe --device VNT0002 >launch.out 2>launch.err &
+for _ in $(seq 300); do
+    grep -q "launched pid\|did not start" launch.err && break
+    sleep 0.1
+done
+grep -q "launched pid" launch.err || fail "quorvel.exe did not start: $(cat launch.err)"
 tr -d '\r' <launch.out | diff -u <(printf 'VNT0002\nquorvel.exe\n') - ||
     fail "Launch did not write the serial and the program's name"
-grep -q "launched pid" launch.err || fail "quorvel.exe did not start: $(cat launch.err)"
 # The launched Quorvel greets its device and sets the acceleration.
 for _ in $(seq 200); do
     grep -q "127.0.11.3:4365 <- .* VNSEAC" "$work/sim.log" && break

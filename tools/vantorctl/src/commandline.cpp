@@ -87,7 +87,11 @@ const std::set<std::string> flagOptions = {"--set", "--json", "--stats", "--help
 
 bool CommandLine::isDottedAddress(const std::string& text)
 {
-    // The discovery client's rule: exactly four dotted parts that the platform converts.
+    // The discovery client's rule: exactly four dotted parts that the platform converts, and
+    // nothing else (Winsock's conversion also takes a ":port" suffix).
+    if (text.find_first_not_of("0123456789.") != std::string::npos) {
+        return false;
+    }
     boost::system::error_code ec;
     boost::asio::ip::make_address_v4(text, ec);
     return !ec && std::count(text.begin(), text.end(), '.') == 3;
