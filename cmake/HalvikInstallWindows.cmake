@@ -23,25 +23,11 @@ endforeach()
 
 get_filename_component(_runtime_dir "${_stdcxx}" DIRECTORY)
 install(CODE "
-    set(_bin \"\${CMAKE_INSTALL_PREFIX}/bin\")
-    set(_files)
-    foreach(f ${_halvik_installed} ${_qt_plugins})
-        list(APPEND _files \"\${_bin}/\${f}\")
-    endforeach()
-    set(CMAKE_GET_RUNTIME_DEPENDENCIES_PLATFORM windows+pe)
-    set(CMAKE_GET_RUNTIME_DEPENDENCIES_TOOL objdump)
-    set(CMAKE_GET_RUNTIME_DEPENDENCIES_COMMAND ${CMAKE_OBJDUMP})
-    file(GET_RUNTIME_DEPENDENCIES
-        EXECUTABLES \${_files}
-        RESOLVED_DEPENDENCIES_VAR _found
-        UNRESOLVED_DEPENDENCIES_VAR _system
-        DIRECTORIES \"${_qt_prefix}/bin\" \"${_runtime_dir}\" /usr/x86_64-w64-mingw32/lib
-        PRE_EXCLUDE_REGEXES \"^api-ms-\" \"^ext-ms-\")
-    foreach(dll IN LISTS _found)
-        file(INSTALL \"\${dll}\" DESTINATION \"\${_bin}\")
-    endforeach()
-    # What is not found here is Windows' own (kernel32, user32, ws2_32 ...).
-    message(STATUS \"Windows system DLLs used: \${_system}\")
+    set(HALVIK_DEPLOY_BIN \"\${CMAKE_INSTALL_PREFIX}/bin\")
+    set(HALVIK_DEPLOY_FILES \"${_halvik_installed};${_qt_plugins}\")
+    set(HALVIK_DEPLOY_DIRS \"${_qt_prefix}/bin;${_runtime_dir};/usr/x86_64-w64-mingw32/lib\")
+    set(HALVIK_OBJDUMP \"${CMAKE_OBJDUMP}\")
+    include(\"${PROJECT_SOURCE_DIR}/cmake/windows/deploy.cmake\")
 ")
 install(FILES README.md DESTINATION doc)
 
@@ -54,6 +40,9 @@ set(CPACK_GENERATOR "ZIP;NSIS")
 set(CPACK_NSIS_PACKAGE_NAME "Halvik Vantor ${PROJECT_VERSION}")
 set(CPACK_NSIS_DISPLAY_NAME "Halvik Vantor tool set")
 set(CPACK_NSIS_INSTALL_ROOT "$PROGRAMFILES64")
+# A 64-bit installer for 64-bit programs (it also runs where 32-bit support is absent, as in a
+# 64-bit-only Wine).
+set(CPACK_NSIS_DEFINES "Target amd64-unicode")
 set(CPACK_NSIS_MUI_ICON "${PROJECT_SOURCE_DIR}/resources/images/halvik_icon.ico")
 set(CPACK_NSIS_MUI_UNIICON "${PROJECT_SOURCE_DIR}/resources/images/halvik_icon.ico")
 set(CPACK_NSIS_INSTALLED_ICON_NAME "bin\\\\vantor_manager.exe")
