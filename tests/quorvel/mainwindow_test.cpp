@@ -134,6 +134,9 @@ TEST_F(Construction, FormHasTheDescribedWidgetsAndNumbers)
         EXPECT_DOUBLE_EQ(box->maximum(), s.maximum);
         EXPECT_DOUBLE_EQ(box->singleStep(), s.step);
         EXPECT_DOUBLE_EQ(box->value(), s.value);
+        // The box shows its value in the user's locale.
+        EXPECT_EQ(box->locale().toDouble(box->cleanText()), s.value)
+            << box->cleanText().toStdString();
     }
 
     const std::pair<const char*, const char*> texts[] = {
