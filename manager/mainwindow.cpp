@@ -57,8 +57,8 @@ int MainWindow::searchVantors()
     ui->statusBar->showMessage(text, messageMs);
     ui->vantorsComboBox->setModel(model);
     ui->vantorsComboBox->setModelColumn(0);
-    // Setting the model used to choose its first row every time; QComboBox now returns early for
-    // the model it already has and does not follow layoutChanged, so choose the row here.
+    // QComboBox::setModel chooses the first row only for a model it does not have yet, and the
+    // combo box does not follow layoutChanged: every refresh chooses the first device here.
     ui->vantorsComboBox->setCurrentIndex(model->rowCount() > 0 ? 0 : -1);
     ui->vantorsComboBox->setMinimumWidth(ui->vantorsComboBox->minimumSizeHint().width());
     return count;

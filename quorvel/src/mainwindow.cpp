@@ -51,9 +51,10 @@ namespace {
 
 constexpr int statusTimeoutMs = 5000;
 
-// A generator seeded with one of only 1000 millisecond values. std::minstd_rand's first output
-// is 48271 x seed, so seeds a few milliseconds apart gave azimuths in arithmetic progression and
-// step signs that followed the seed's parity; seed_seq spreads the seed over the whole state.
+// A generator seeded with one of only 1000 millisecond values. With std::minstd_rand, whose first
+// output is 48271 x seed, seeds a few milliseconds apart would draw azimuths in arithmetic
+// progression and step signs that follow the seed's parity; seed_seq spreads the seed over the
+// whole state.
 std::mt19937 seededGenerator(unsigned seed)
 {
     std::seed_seq sequence{seed};
