@@ -4,23 +4,9 @@
 
 #include <halvik/statuscode.h>
 
-#include <algorithm>
 #include <chrono>
-#include <thread>
 
 namespace halvik {
-
-namespace {
-
-// Waking a thread that sleeps in the kernel costs tens of microseconds on an idle virtual CPU,
-// often more than the whole round trip on a local network. A caller that watches for its reply
-// this long first takes a quick reply without that cost; a slower one is waited for as before.
-constexpr std::chrono::microseconds replySpin(200);
-// After a spin that did not see the reply, the next transactions block at once: a slow or busy
-// device (or a flood of junk ahead of the replies) costs no CPU beyond one spin in this many.
-constexpr int transactionsWithoutSpinAfterAMiss = 16;
-
-} // namespace
 
 VantorPrivate::VantorPrivate(const std::string& address, std::uint16_t port)
     : VantorBase(address, port, 0)
@@ -62,32 +48,14 @@ int VantorPrivate::sendCommand(const std::string& command, std::int32_t timeoutM
 
 int VantorPrivate::waitForReply(std::unique_lock<std::mutex>& lock, std::uint32_t timeoutMs)
 {
-    // A steady clock: a wall-clock step must neither cut a wait short nor stretch it.
-    const auto start = std::chrono::steady_clock::now();
-    const auto deadline = start + std::chrono::milliseconds(timeoutMs);
-    if (spinSkips > 0) {
-        --spinSkips;
-    } else {
-        // Bounded, and only while this transaction is outstanding; the lock is free meanwhile,
-        // as during the blocking wait, so the receive thread can end the transaction.
-        const auto spinEnd =
-            timeoutMs == 0 ? start + replySpin : std::min(start + replySpin, deadline);
-        lock.unlock();
-        while (awaitingReply.load(std::memory_order_acquire) &&
-               std::chrono::steady_clock::now() < spinEnd) {
-            std::this_thread::yield();
-        }
-        lock.lock();
-        if (awaitingReply) {
-            spinSkips = transactionsWithoutSpinAfterAMiss;
-        }
-    }
     if (timeoutMs == 0) {
         while (awaitingReply) {
             replyArrived.wait(lock);
         }
         return replyStatus;
     }
+    // A steady clock: a wall-clock step must neither cut a wait short nor stretch it.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     while (awaitingReply) {
         if (replyArrived.wait_until(lock, deadline) == std::cv_status::timeout && awaitingReply) {
             awaitingReply = false;

@@ -52,8 +52,6 @@ private:
     /// Payload of the last "ER" reply that ended a transaction.
     std::string replyPayload;
     int replyStatus = 0;
-    /// Transactions left that wait without spinning first (caller's thread, under the lock).
-    int spinSkips = 0;
     /// Time-out for a negative timeoutMs, ms.
     std::uint32_t defaultTimeoutMs = 500;
 };
