@@ -55,6 +55,7 @@ constexpr Limits elevationLimits{-327.68, 327.67};
 constexpr Limits speedLimits{0.01, 182.04};
 constexpr Limits accelerationLimits{0.01, 5000000.0};
 constexpr Limits delayLimits{0.0, 3600000.0};
+constexpr Limits circleLimits{0.0, 360.0};
 
 struct CommandSyntax
 {
@@ -77,6 +78,11 @@ const std::map<std::string, CommandSyntax>& commands()
           {"ADDR", "FILE"},
           {"--speed", "--accel", "--delay", "--delay2", "--set", "--port", "--stats"}}},
         {"plot", {Command::Plot, {"RESULTS"}, {"--output", "--size"}}},
+        {"rotctld",
+         {Command::Rotctld,
+          {"ADDR"},
+          {"--listen", "--set", "--speed", "--port", "--az-min", "--az-max", "--el-min", "--el-max",
+           "--deadband"}}},
     };
     return table;
 }
@@ -211,6 +217,25 @@ CommandLine CommandLine::parse(const std::vector<std::string>& args)
             if (!isDottedAddress(value)) {
                 problem = "--broadcast must be a dotted IPv4 address, not \"" + value + "\"";
             }
+        } else if (option == "--listen") {
+            const auto colon = value.rfind(':');
+            cl.listenHost = value.substr(0, colon == std::string::npos ? 0 : colon);
+            if (colon == std::string::npos || !isDottedAddress(cl.listenHost) ||
+                !parseNumber(value.substr(colon + 1), cl.listenPort)) {
+                problem = "--listen must be HOST:PORT with a dotted IPv4 address and a TCP port "
+                          "from 0 to 65535, not \"" +
+                          value + "\"";
+            }
+        } else if (option == "--az-min") {
+            problem = limited(circleLimits, cl.minAzimuth);
+        } else if (option == "--az-max") {
+            problem = limited(circleLimits, cl.maxAzimuth);
+        } else if (option == "--el-min") {
+            problem = limited(elevationLimits, cl.minElevation);
+        } else if (option == "--el-max") {
+            problem = limited(elevationLimits, cl.maxElevation);
+        } else if (option == "--deadband") {
+            problem = limited(circleLimits, cl.deadband);
         } else if (option == "--output") {
             cl.outputFile = value;
         } else if (option == "--size") {
@@ -261,6 +286,7 @@ CommandLine CommandLine::parse(const std::vector<std::string>& args)
     case Command::Move:
     case Command::Accel:
     case Command::RunPath:
+    case Command::Rotctld:
         cl.address = positionals[0];
         if (!address(cl.address, "ADDR")) {
             return cl;
@@ -288,6 +314,14 @@ CommandLine CommandLine::parse(const std::vector<std::string>& args)
         break;
     case Command::RunPath:
         cl.inputFile = positionals[1];
+        break;
+    case Command::Rotctld:
+        if (cl.minAzimuth >= cl.maxAzimuth) {
+            return fail("--az-min must be below --az-max");
+        }
+        if (cl.minElevation >= cl.maxElevation) {
+            return fail("--el-min must be below --el-max");
+        }
         break;
     case Command::Plot: {
         cl.inputFile = positionals[0];
@@ -353,9 +387,24 @@ Commands:
       Draw a results file: targets and actual positions on an azimuth/elevation
       chart with each row's error between them, and the per-row errors below
       (default size 1200x900 pixels). Needs no display.
+  rotctld ADDR [--listen HOST:PORT] [--set] [--speed S] [--az-min DEG]
+          [--az-max DEG] [--el-min DEG] [--el-max DEG] [--deadband DEG]
+      Serve Hamlib's rotctld protocol on HOST:PORT (default 127.0.0.1:4533) and
+      drive the device at ADDR with it, so that Gpredict, rotctl (-m 2) and other
+      Hamlib programs point it. Set position is TrackApertureAngles at speed S
+      (default 10), or SetApertureAngles with --set (answered on arrival, which
+      may take longer than a client waits); get position GetApertureAngles; park
+      Home; stop reads the position and tracks to it. Azimuth -180 to 0 is taken
+      as 180 to 360. Positions outside az 0 to 360 and el -35 to 35 (or the
+      limits given, azimuth 0 to 360) are refused with nothing sent. Requests
+      closer than --deadband degrees (default 0) to the last target on both axes
+      are answered without being sent. Runs until Ctrl+C; one line per connection
+      and per failed device command on standard error. Anyone who can reach the
+      listening port can point the device: listen on another address than
+      127.0.0.1 only on a network you trust.
 
 Options:
-  --port P     device port of get, home, move, accel and run-path (default 4365);
+  --port P     device port of get, home, move, accel, run-path and rotctld (default 4365);
                broadcast port of discover and set-ip
   --stats      after a device command or run-path, write to standard error the
                round-trip time of its transactions (p50, p99, max, per operation)
@@ -372,7 +421,8 @@ Exit status:
   64     usage error: unknown command or option, wrong arguments, a value out of
          range, an address that is not dotted IPv4
   66     an input file cannot be read, or is not a results file
-  69     no device answered the discovery, or the link failed (socket, send)
+  69     no device answered the discovery, or the link failed (socket, send), or
+         rotctld cannot listen on its port
   73     an output file (results file, picture) cannot be written
   253    busy: the client had a transaction in progress
   254    time-out: no answer from the device

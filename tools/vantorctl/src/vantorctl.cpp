@@ -6,6 +6,7 @@
 #include <halvik/vantorctl/pathrunner.h>
 #include <halvik/vantorctl/resultsfile.h>
 #include <halvik/vantorctl/resultsplot.h>
+#include <halvik/vantorctl/rotctldbridge.h>
 #include <halvik/vantorctl/transactionstats.h>
 #include <halvik/vantorctl/vantorctl.h>
 #include <halvik/vantormanager.h>
@@ -238,6 +239,33 @@ int plot(const CommandLine& cl, std::ostream& err)
     return noError;
 }
 
+int rotctld(const CommandLine& cl, std::ostream& err)
+{
+    RotctldSettings settings;
+    settings.deviceAddress = cl.address;
+    settings.devicePort = cl.port;
+    settings.listenHost = cl.listenHost;
+    settings.listenPort = cl.listenPort;
+    settings.set = cl.set;
+    settings.speed = cl.speed;
+    settings.minAzimuth = cl.minAzimuth;
+    settings.maxAzimuth = cl.maxAzimuth;
+    settings.minElevation = cl.minElevation;
+    settings.maxElevation = cl.maxElevation;
+    settings.deadband = cl.deadband;
+    std::unique_ptr<RotctldBridge> bridge;
+    try {
+        bridge = std::make_unique<RotctldBridge>(settings, err);
+    } catch (const std::exception& e) {
+        err << "vantorctl: rotctld: cannot listen on " << cl.listenHost << ':' << cl.listenPort
+            << " or open the device link: " << e.what() << std::endl;
+        return exitstatus::NoDevice;
+    }
+    bridge->stopOnSignals();
+    bridge->run();
+    return noError;
+}
+
 } // namespace
 
 int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err)
@@ -274,6 +302,9 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
             break;
         case Command::Plot:
             exit = plot(cl, err);
+            break;
+        case Command::Rotctld:
+            exit = rotctld(cl, err);
             break;
         default:
             exit = pointingCommand(cl, out, stats);

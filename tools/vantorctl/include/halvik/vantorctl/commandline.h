@@ -17,7 +17,8 @@ enum class Command
     Accel,
     SetIp,
     RunPath,
-    Plot
+    Plot,
+    Rotctld
 };
 
 /// vantorctl's arguments, parsed without the locale. Defaults are those of Quorvel's form.
@@ -30,10 +31,10 @@ struct CommandLine
     bool stats = false;
     /// discover: JSON instead of a table.
     bool json = false;
-    /// move, run-path: SetApertureAngles instead of TrackApertureAngles.
+    /// move, run-path, rotctld: SetApertureAngles instead of TrackApertureAngles.
     bool set = false;
 
-    /// Device address of get, home, move, accel and run-path.
+    /// Device address of get, home, move, accel, run-path and rotctld.
     std::string address;
     /// UDP port of the device, or of the broadcast for discover and set-ip.
     std::uint16_t port = 4365;
@@ -50,7 +51,7 @@ struct CommandLine
     double azimuth = 0.0;
     /// move: degrees.
     double elevation = 0.0;
-    /// move, and run-path rows without a speed.
+    /// move, rotctld, and run-path rows without a speed.
     double speed = 10.0;
     /// accel, run-path.
     double acceleration = 10000.0;
@@ -67,6 +68,17 @@ struct CommandLine
     int width = 1200;
     /// plot: picture size in pixels.
     int height = 900;
+
+    /// rotctld: where it listens (port 0: any free port).
+    std::string listenHost = "127.0.0.1";
+    std::uint16_t listenPort = 4533;
+    /// rotctld: positions taken, in the device's azimuth frame; Quorvel's tracker range.
+    double minAzimuth = 0.0;
+    double maxAzimuth = 360.0;
+    double minElevation = -35.0;
+    double maxElevation = 35.0;
+    /// rotctld: set-position requests this close to the last target are not sent.
+    double deadband = 0.0;
 
     /// Set when the arguments cannot be used; the program prints it and exits with a usage
     /// error.
