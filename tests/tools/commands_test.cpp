@@ -153,7 +153,25 @@ INSTANTIATE_TEST_SUITE_P(
                   {"set-ip", "VNT0001", "127.0.7.1.2"},
                   "NEWADDR must be a dotted IPv4 address"},
         UsageCase{"PlotWithoutOutput", {"plot", "r.csv"}, "-o FILE.svg or -o FILE.png"},
-        UsageCase{"PlotToPdf", {"plot", "r.csv", "-o", "r.pdf"}, "must end in .svg or .png"}),
+        UsageCase{"PlotToPdf", {"plot", "r.csv", "-o", "r.pdf"}, "must end in .svg or .png"},
+        UsageCase{"ListenWithoutPort",
+                  {"rotctld", "127.0.7.14", "--listen", "127.0.0.1"},
+                  "--listen must be HOST:PORT"},
+        UsageCase{"ListenOnAHostName",
+                  {"rotctld", "127.0.7.14", "--listen", "localhost:4533"},
+                  "--listen must be HOST:PORT"},
+        UsageCase{"ListenPortBeyondTcp",
+                  {"rotctld", "127.0.7.14", "--listen", "127.0.0.1:65536"},
+                  "--listen must be HOST:PORT"},
+        UsageCase{"AzimuthLimitsCrossed",
+                  {"rotctld", "127.0.7.14", "--az-min", "200", "--az-max", "100"},
+                  "--az-min must be below --az-max"},
+        UsageCase{"ElevationLimitBeyondTheWire",
+                  {"rotctld", "127.0.7.14", "--el-min=-400"},
+                  "--el-min must be a number from -327.68 to 327.67"},
+        UsageCase{"AzimuthLimitBeyondTheCircle",
+                  {"rotctld", "127.0.7.14", "--az-max", "450"},
+                  "--az-max must be a number from 0 to 360"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(Help, ListsEveryCommandAndTheExitStatuses)
@@ -162,7 +180,8 @@ TEST(Help, ListsEveryCommandAndTheExitStatuses)
     EXPECT_EQ(r.exit, 0);
     for (const char* text :
          {"discover", "get ADDR", "home ADDR", "move ADDR AZ EL", "accel ADDR A",
-          "set-ip SERIAL NEWADDR", "run-path ADDR FILE.csv", "plot RESULTS.csv", "--stats",
+          "set-ip SERIAL NEWADDR", "run-path ADDR FILE.csv", "plot RESULTS.csv", "rotctld ADDR",
+          "--stats",
           "Exit status:", "64 ", "66 ", "69 ", "73 ", "253 ", "254 "}) {
         EXPECT_THAT(r.out, HasSubstr(text));
     }
