@@ -2,7 +2,7 @@
 
 #include <halvik/quorvel/pathdata.h>
 #include <halvik/vantorctl/exitstatus.h>
-#include <halvik/vantorctl/resultsfile.h>
+#include <halvik/quorvel/resultsfile.h>
 
 #include <QtCore/QXmlStreamReader>
 #include <QtGui/QImage>
@@ -16,8 +16,8 @@
 #include <optional>
 
 using halvik::quorvel::PathRow;
-using halvik::vantorctl::readResultsFile;
-using halvik::vantorctl::splitResultsLine;
+using halvik::quorvel::readResultsFile;
+using halvik::quorvel::splitResultsLine;
 using halvik::vantorctl::test::CtlTest;
 using halvik::vantorctl::test::readFile;
 using halvik::vantorctl::test::vantorctl;

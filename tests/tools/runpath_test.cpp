@@ -2,7 +2,7 @@
 
 #include <halvik/quorvel/mainwindow.h>
 #include <halvik/vantorctl/exitstatus.h>
-#include <halvik/vantorctl/resultsfile.h>
+#include <halvik/quorvel/resultsfile.h>
 
 #include <QtTest/QTest>
 #include <QtWidgets/QAbstractButton>
@@ -90,7 +90,7 @@ std::vector<halvik::quorvel::PathRow> readResults(const QString& path)
 {
     std::vector<halvik::quorvel::PathRow> rows;
     QString error;
-    EXPECT_TRUE(halvik::vantorctl::readResultsFile(path, rows, &error)) << error.toStdString();
+    EXPECT_TRUE(halvik::quorvel::readResultsFile(path, rows, &error)) << error.toStdString();
     return rows;
 }
 

@@ -78,6 +78,12 @@ const std::map<std::string, CommandSyntax>& commands()
           {"ADDR", "FILE"},
           {"--speed", "--accel", "--delay", "--delay2", "--set", "--port", "--stats"}}},
         {"plot", {Command::Plot, {"RESULTS"}, {"--output", "--size"}}},
+        {"stats", {Command::Stats, {"RESULTS"}, {"--json"}}},
+        {"make-path",
+         {Command::MakePath,
+          {"PATTERN"},
+          {"--az", "--el", "--targets", "--passes", "--bidirectional", "--overshoot", "--center",
+           "--sizes", "--speed", "--dwell"}}},
         {"rotctld",
          {Command::Rotctld,
           {"ADDR"},
@@ -87,7 +93,8 @@ const std::map<std::string, CommandSyntax>& commands()
     return table;
 }
 
-const std::set<std::string> flagOptions = {"--set", "--json", "--stats", "--help"};
+const std::set<std::string> flagOptions = {"--set", "--json", "--stats", "--help",
+                                           "--bidirectional"};
 
 } // namespace
 
@@ -176,6 +183,8 @@ CommandLine CommandLine::parse(const std::vector<std::string>& args)
             }
             if (option == "--set") {
                 cl.set = true;
+            } else if (option == "--bidirectional") {
+                cl.pattern.bidirectional = true;
             } else if (option == "--json") {
                 cl.json = true;
             } else {
@@ -198,6 +207,7 @@ CommandLine CommandLine::parse(const std::vector<std::string>& args)
         std::string problem;
         if (option == "--speed") {
             problem = limited(speedLimits, cl.speed);
+            cl.pattern.speed = cl.speed;
         } else if (option == "--accel") {
             problem = limited(accelerationLimits, cl.acceleration);
         } else if (option == "--delay") {
@@ -226,6 +236,30 @@ CommandLine CommandLine::parse(const std::vector<std::string>& args)
                           "from 0 to 65535, not \"" +
                           value + "\"";
             }
+        } else if (option == "--az") {
+            cl.pattern.azimuthRange = value;
+        } else if (option == "--el") {
+            cl.pattern.elevationRange = value;
+        } else if (option == "--targets") {
+            cl.pattern.targets = value;
+        } else if (option == "--center") {
+            cl.pattern.center = value;
+        } else if (option == "--sizes") {
+            cl.pattern.sizes = value;
+        } else if (option == "--passes") {
+            if (!parseNumber(value, cl.pattern.passes) || cl.pattern.passes < 1 ||
+                cl.pattern.passes > 10000) {
+                problem = "--passes must be a whole number from 1 to 10000, not \"" + value + "\"";
+            }
+        } else if (option == "--overshoot") {
+            problem = limited(Limits{0.01, 360.0}, cl.pattern.overshoot);
+        } else if (option == "--dwell") {
+            int dwell = 0;
+            if (!parseNumber(value, dwell) || dwell < 0 || dwell > 3600000) {
+                problem =
+                    "--dwell must be whole milliseconds from 0 to 3600000, not \"" + value + "\"";
+            }
+            cl.pattern.dwellMs = dwell;
         } else if (option == "--az-min") {
             problem = limited(circleLimits, cl.minAzimuth);
         } else if (option == "--az-max") {
@@ -323,6 +357,18 @@ CommandLine CommandLine::parse(const std::vector<std::string>& args)
             return fail("--el-min must be below --el-max");
         }
         break;
+    case Command::Stats:
+        cl.inputFile = positionals[0];
+        break;
+    case Command::MakePath: {
+        cl.pattern.pattern = positionals[0];
+        std::string text;
+        std::string problem;
+        if (!makePathText(cl.pattern, text, problem)) {
+            return fail(problem);
+        }
+        break;
+    }
     case Command::Plot: {
         cl.inputFile = positionals[0];
         std::string lower = cl.outputFile;
@@ -387,6 +433,25 @@ Commands:
       Draw a results file: targets and actual positions on an azimuth/elevation
       chart with each row's error between them, and the per-row errors below
       (default size 1200x900 pixels). Needs no display.
+  stats RESULTS.csv [--json]
+      Pointing statistics of a results file: rows read back; per axis (azimuth
+      the short way round, and cross-elevation: azimuth x cos(elevation)) the
+      bias (mean of actual - target), standard deviation, RMS and largest error;
+      the file's two sums as the "Current error: " line adds them; the angle on
+      the sky between target and actual (mean, RMS, 95th percentile, max); and
+      for every target visited more than once its repeatability (2 x standard
+      deviation) and, when approached from both sides, its reversal error
+      (mean from above - mean from below). A table, or one JSON object.
+  make-path PATTERN [options] > path.csv
+      Write a test pattern as a path file for Load Path and run-path:
+        grid --az FROM:TO:STEP --el FROM:TO:STEP     serpentine raster
+        repeat --targets AZ,EL;AZ,EL;... [--passes N] [--bidirectional
+               [--overshoot DEG]]   N passes (default 3) over the targets; with
+               --bidirectional each is approached from below and from above
+               through a point DEG (default 1) beyond it on both axes
+        steps --center AZ,EL --sizes S1,S2,...     steps away and back on each
+               axis in both directions, for settle time
+      --speed S and --dwell MS (whole ms, needs --speed) add those columns.
   rotctld ADDR [--listen HOST:PORT] [--set] [--speed S] [--az-min DEG]
           [--az-max DEG] [--el-min DEG] [--el-max DEG] [--deadband DEG]
       Serve Hamlib's rotctld protocol on HOST:PORT (default 127.0.0.1:4533) and

@@ -1,11 +1,12 @@
 #include <halvik/quorvel/pathdata.h>
 #include <halvik/quorvel/pathrun.h>
+#include <halvik/quorvel/pointingstats.h>
+#include <halvik/quorvel/resultsfile.h>
+#include <halvik/quorvel/resultsplot.h>
 #include <halvik/vantor.h>
 #include <halvik/vantorctl/commandline.h>
 #include <halvik/vantorctl/exitstatus.h>
 #include <halvik/vantorctl/pathrunner.h>
-#include <halvik/vantorctl/resultsfile.h>
-#include <halvik/vantorctl/resultsplot.h>
 #include <halvik/vantorctl/rotctldbridge.h>
 #include <halvik/vantorctl/transactionstats.h>
 #include <halvik/vantorctl/vantorctl.h>
@@ -222,12 +223,12 @@ int plot(const CommandLine& cl, std::ostream& err)
     std::vector<quorvel::PathRow> rows;
     QString error;
     const QString input = fileArgument(cl.inputFile);
-    if (!readResultsFile(input, rows, &error)) {
+    if (!quorvel::readResultsFile(input, rows, &error)) {
         err << "vantorctl: plot: cannot read " << cl.inputFile << ": " << local(error) << std::endl;
         return exitstatus::InputFile;
     }
-    const ResultsPlot picture(std::move(rows),
-                              QStringLiteral("Path run ") + QFileInfo(input).fileName());
+    const quorvel::ResultsPlot picture(std::move(rows),
+                                       QStringLiteral("Path run ") + QFileInfo(input).fileName());
     const QString output = fileArgument(cl.outputFile);
     const QSize size(cl.width, cl.height);
     const bool svg = output.endsWith(QStringLiteral(".svg"), Qt::CaseInsensitive);
@@ -236,6 +237,31 @@ int plot(const CommandLine& cl, std::ostream& err)
             << std::endl;
         return exitstatus::OutputFile;
     }
+    return noError;
+}
+
+int pointingStatistics(const CommandLine& cl, std::ostream& out, std::ostream& err)
+{
+    std::vector<quorvel::PathRow> rows;
+    QString error;
+    if (!quorvel::readResultsFile(fileArgument(cl.inputFile), rows, &error)) {
+        err << "vantorctl: stats: cannot read " << cl.inputFile << ": " << local(error)
+            << std::endl;
+        return exitstatus::InputFile;
+    }
+    const quorvel::PointingStats figures = quorvel::pointingStats(rows);
+    out << (cl.json ? quorvel::pointingStatsJson(figures) : quorvel::formatPointingStats(figures))
+        << std::flush;
+    return noError;
+}
+
+int makePath(const CommandLine& cl, std::ostream& out)
+{
+    std::string text;
+    std::string error;
+    // The command line checked the pattern already.
+    makePathText(cl.pattern, text, error);
+    out << text << std::flush;
     return noError;
 }
 
@@ -305,6 +331,12 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
             break;
         case Command::Rotctld:
             exit = rotctld(cl, err);
+            break;
+        case Command::Stats:
+            exit = pointingStatistics(cl, out, err);
+            break;
+        case Command::MakePath:
+            exit = makePath(cl, out);
             break;
         default:
             exit = pointingCommand(cl, out, stats);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <halvik/vantorctl/pathpatterns.h>
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -18,7 +20,9 @@ enum class Command
     SetIp,
     RunPath,
     Plot,
-    Rotctld
+    Rotctld,
+    Stats,
+    MakePath
 };
 
 /// vantorctl's arguments, parsed without the locale. Defaults are those of Quorvel's form.
@@ -29,7 +33,7 @@ struct CommandLine
     bool version = false;
     /// Round-trip statistics on standard error at the end.
     bool stats = false;
-    /// discover: JSON instead of a table.
+    /// discover, stats: JSON instead of a table.
     bool json = false;
     /// move, run-path, rotctld: SetApertureAngles instead of TrackApertureAngles.
     bool set = false;
@@ -60,7 +64,7 @@ struct CommandLine
     /// run-path: second wait of rows without a dwell time.
     double delay2Ms = 100.0;
 
-    /// run-path: the path file; plot: the results file.
+    /// run-path: the path file; plot, stats: the results file.
     std::string inputFile;
     /// plot: .svg or .png.
     std::string outputFile;
@@ -79,6 +83,9 @@ struct CommandLine
     double maxElevation = 35.0;
     /// rotctld: set-position requests this close to the last target are not sent.
     double deadband = 0.0;
+
+    /// make-path.
+    PatternOptions pattern;
 
     /// Set when the arguments cannot be used; the program prints it and exits with a usage
     /// error.

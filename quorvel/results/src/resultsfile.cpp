@@ -1,9 +1,9 @@
-#include <halvik/vantorctl/resultsfile.h>
+#include <halvik/quorvel/resultsfile.h>
 
 #include <QtCore/QFile>
 #include <QtCore/QTextStream>
 
-namespace halvik::vantorctl {
+namespace halvik::quorvel {
 
 std::optional<QStringList> splitResultsLine(const QString& line)
 {
@@ -83,4 +83,4 @@ bool readResultsFile(const QString& fileName, std::vector<quorvel::PathRow>& row
     return true;
 }
 
-} // namespace halvik::vantorctl
+} // namespace halvik::quorvel

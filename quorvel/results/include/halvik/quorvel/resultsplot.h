@@ -9,7 +9,7 @@
 
 class QPainter;
 
-namespace halvik::vantorctl {
+namespace halvik::quorvel {
 
 /// The picture of a path run: targets and actual positions on an azimuth/elevation chart with
 /// each row's error drawn between them, and the per-row errors below, with axes, units and
@@ -35,4 +35,4 @@ private:
     QString title;
 };
 
-} // namespace halvik::vantorctl
+} // namespace halvik::quorvel

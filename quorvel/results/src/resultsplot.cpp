@@ -1,4 +1,4 @@
-#include <halvik/vantorctl/resultsplot.h>
+#include <halvik/quorvel/resultsplot.h>
 
 #include <QtCore/QBuffer>
 #include <QtCore/QFile>
@@ -16,7 +16,7 @@
 #include <cmath>
 #include <optional>
 
-namespace halvik::vantorctl {
+namespace halvik::quorvel {
 
 using quorvel::PathRow;
 
@@ -494,4 +494,4 @@ bool ResultsPlot::saveSvg(const QString& fileName, QSize size, QString* errorTex
 #endif
 }
 
-} // namespace halvik::vantorctl
+} // namespace halvik::quorvel

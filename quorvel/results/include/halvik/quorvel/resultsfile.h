@@ -7,7 +7,7 @@
 #include <optional>
 #include <vector>
 
-namespace halvik::vantorctl {
+namespace halvik::quorvel {
 
 /// The fields of one results file line: double-quoted texts separated by commas, a doubled
 /// quote standing for one. Nothing when the line is not of that form.
@@ -19,4 +19,4 @@ std::optional<QStringList> splitResultsLine(const QString& line);
 bool readResultsFile(const QString& fileName, std::vector<quorvel::PathRow>& rows,
                      QString* errorText = nullptr);
 
-} // namespace halvik::vantorctl
+} // namespace halvik::quorvel
