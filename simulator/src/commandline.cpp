@@ -4,6 +4,7 @@
 #include <boost/system/system_error.hpp>
 
 #include <charconv>
+#include <cmath>
 #include <functional>
 #include <limits>
 #include <map>
@@ -65,6 +66,18 @@ CommandLine CommandLine::parse(const std::vector<std::string>& args)
          [&](const std::string& v) { return parseFraction(v, o.faults.wrongCodeFraction); }},
         {"--junk", [&](const std::string& v) { return parseFraction(v, o.faults.junkFraction); }},
         {"--seed", [&](const std::string& v) { return parseNumber(v, o.faults.seed); }},
+        {"--backlash",
+         [&](const std::string& v) {
+             return parseNumber(v, o.backlash) && o.backlash >= 0.0 && std::isfinite(o.backlash);
+         }},
+        {"--offset",
+         [&](const std::string& v) {
+             const auto comma = v.find(',');
+             return comma != std::string::npos &&
+                    parseNumber(v.substr(0, comma), o.offset.azimuth) &&
+                    parseNumber(v.substr(comma + 1), o.offset.elevation) &&
+                    std::isfinite(o.offset.azimuth) && std::isfinite(o.offset.elevation);
+         }},
         {"--noise",
          [&](const std::string& v) {
              return parseNumber(v, o.readbackNoise) && o.readbackNoise >= 0.0;
@@ -134,6 +147,9 @@ Options:
   --require-home       refuse SEAA and TRAA with status 4 until the first HOME
   --no-broadcast       no 0.0.0.0 listener: no answers to broadcasts
   --noise DEG          peak read-back noise in degrees (default 0.02)
+  --backlash DEG       reversal dead zone of both axes: the read-back lags by
+                       DEG/2 in the direction of the axis's last move (default 0)
+  --offset AZ,EL       fixed pointing offset added to the read-back (default 0,0)
   --verbose            one line per request and reply on standard error: UTC
                        time, device, peer, header, payload in hex, what it did
 

@@ -264,8 +264,11 @@ std::vector<SimulatedDevicePrivate::Reply> SimulatedDevicePrivate::serve(const s
             return refuse(1, "GEAA takes no payload");
         }
         const double noise = options.readbackNoise;
-        const double az = azimuthAxis.position(now) + noise * (2.0 * noiseRandom.uniform() - 1.0);
-        const double el = elevationAxis.position(now) + noise * (2.0 * noiseRandom.uniform() - 1.0);
+        const double play = options.backlash / 2.0;
+        const double az = azimuthAxis.position(now) + options.offset.azimuth -
+                          azimuthPlaySide * play + noise * (2.0 * noiseRandom.uniform() - 1.0);
+        const double el = elevationAxis.position(now) + options.offset.elevation -
+                          elevationPlaySide * play + noise * (2.0 * noiseRandom.uniform() - 1.0);
         const long azimuth = std::clamp(std::lround(az * 100.0), 0L, 65535L);
         const long elevation = std::clamp(std::lround(el * 100.0), -32768L, 32767L);
         std::string data;
@@ -325,6 +328,11 @@ SimulatedDevicePrivate::changeAddress(const std::string& payload, const Endpoint
 void SimulatedDevicePrivate::startMove(double azimuth, double elevation, double speed,
                                        Clock::time_point now)
 {
+    const auto side = [](double from, double to, int previous) {
+        return to > from ? 1 : to < from ? -1 : previous;
+    };
+    azimuthPlaySide = side(azimuthAxis.position(now), azimuth, azimuthPlaySide);
+    elevationPlaySide = side(elevationAxis.position(now), elevation, elevationPlaySide);
     azimuthAxis.moveTo(azimuth, speed, currentAcceleration, now);
     elevationAxis.moveTo(elevation, speed, currentAcceleration, now);
     ++motionGeneration;

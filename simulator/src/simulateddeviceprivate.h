@@ -115,6 +115,9 @@ private:
     std::vector<ReceivedRequest> received;
     AxisMotion azimuthAxis;
     AxisMotion elevationAxis;
+    /// Direction (-1, 0, +1) of each axis's last move, for the backlash.
+    int azimuthPlaySide = 0;
+    int elevationPlaySide = 0;
     double currentAcceleration = defaultAcceleration;
     bool isHomed = true;
     bool homing = false;

@@ -42,6 +42,8 @@ Simulator::Simulator(SimulatorOptions options)
         device.faults = options.faults;
         device.faults.seed = options.faults.seed + static_cast<std::uint64_t>(i);
         device.readbackNoise = options.readbackNoise;
+        device.backlash = options.backlash;
+        device.offset = options.offset;
         device.log = options.log;
         devices.push_back(std::unique_ptr<SimulatedDevice>(new SimulatedDevice(device, engine)));
     }

@@ -27,6 +27,13 @@ struct FaultOptions
     std::uint64_t seed = 1;
 };
 
+/// Azimuth and elevation in degrees.
+struct Angles
+{
+    double azimuth = 0.0;
+    double elevation = 0.0;
+};
+
 /// Called with one finished log line (no newline), from the device's thread.
 using LogSink = std::function<void(const std::string& line)>;
 
@@ -56,6 +63,11 @@ struct DeviceOptions
     double initialElevation = 0.0;
     /// Peak of the uniform noise (degrees) added to every GEAA read-back; 0 for exact readings.
     double readbackNoise = 0.02;
+    /// Reversal dead zone (degrees) of both axes: the read-back lags the commanded position by
+    /// half of it in the direction of the axis's last move.
+    double backlash = 0.0;
+    /// Fixed pointing offset (degrees) added to every GEAA read-back.
+    Angles offset;
     /// Receives one line per request and per reply when set.
     LogSink log;
 };
@@ -79,15 +91,11 @@ struct SimulatorOptions
     FaultOptions faults;
     /// As DeviceOptions::readbackNoise.
     double readbackNoise = 0.02;
+    /// As DeviceOptions::backlash and DeviceOptions::offset.
+    double backlash = 0.0;
+    Angles offset;
     /// As DeviceOptions::log, shared by every device.
     LogSink log;
-};
-
-/// Azimuth and elevation in degrees.
-struct Angles
-{
-    double azimuth = 0.0;
-    double elevation = 0.0;
 };
 
 /// One datagram a device received (on its own address or through the broadcast listener).

@@ -447,11 +447,14 @@ Commands:
         grid --az FROM:TO:STEP --el FROM:TO:STEP     serpentine raster
         repeat --targets AZ,EL;AZ,EL;... [--passes N] [--bidirectional
                [--overshoot DEG]]   N passes (default 3) over the targets; with
-               --bidirectional each is approached from below and from above
-               through a point DEG (default 1) beyond it on both axes
+               --bidirectional each is approached from both sides through
+               points DEG (default 1) beyond it on each axis, the first on the
+               side away from the previous target
         steps --center AZ,EL --sizes S1,S2,...     steps away and back on each
                axis in both directions, for settle time
-      --speed S and --dwell MS (whole ms, needs --speed) add those columns.
+      --speed S and --dwell MS (whole ms, needs --speed) add those columns. The
+      last point is written twice: a run reads the last row's position at once
+      after its command, and the repeated row makes that reading a settled one.
   rotctld ADDR [--listen HOST:PORT] [--set] [--speed S] [--az-min DEG]
           [--az-max DEG] [--el-min DEG] [--el-max DEG] [--deadband DEG]
       Serve Hamlib's rotctld protocol on HOST:PORT (default 127.0.0.1:4533) and

@@ -3,6 +3,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <optional>
 #include <vector>
 
 namespace halvik::vantorctl {
@@ -115,14 +116,23 @@ bool makePathText(const PatternOptions& o, std::string& text, std::string& error
             error = "repeat: more than " + std::to_string(maxRows) + " rows";
             return false;
         }
+        // Each axis first overshoots on the side away from the previous point, so that its four
+        // moves (out, back, through, back) go twice each way whatever came before: backlash
+        // then weighs equally on both sides of the bias.
+        std::optional<Point> previous;
         for (int pass = 0; pass < o.passes; ++pass) {
             for (const Point& t : targets) {
                 if (o.bidirectional) {
-                    points.push_back({t.azimuth - o.overshoot, t.elevation - o.overshoot});
+                    const double az = previous && previous->azimuth > t.azimuth ? -1.0 : 1.0;
+                    const double el = previous && previous->elevation > t.elevation ? -1.0 : 1.0;
+                    points.push_back(
+                        {t.azimuth + az * o.overshoot, t.elevation + el * o.overshoot});
                     points.push_back(t);
-                    points.push_back({t.azimuth + o.overshoot, t.elevation + o.overshoot});
+                    points.push_back(
+                        {t.azimuth - az * o.overshoot, t.elevation - el * o.overshoot});
                 }
                 points.push_back(t);
+                previous = t;
             }
         }
     } else if (o.pattern == "steps") {
@@ -153,6 +163,9 @@ bool makePathText(const PatternOptions& o, std::string& text, std::string& error
         error = "PATTERN must be grid, repeat or steps, not \"" + o.pattern + "\"";
         return false;
     }
+    // A run reads the last row's position at once after its command; holding the last point
+    // one row longer makes that reading a settled one like the others.
+    points.push_back(points.back());
     if (o.dwellMs && !o.speed) {
         error = "--dwell needs --speed: the dwell time is the column after the speed";
         return false;

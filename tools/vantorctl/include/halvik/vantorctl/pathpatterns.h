@@ -17,8 +17,8 @@ struct PatternOptions
     /// repeat: AZ,EL;AZ,EL;... visited in this order on every pass.
     std::string targets;
     int passes = 3;
-    /// repeat: approach each target from below and from above, through a point `overshoot`
-    /// degrees beyond it on both axes.
+    /// repeat: approach each target from both sides, through points `overshoot` degrees beyond
+    /// it on each axis (first on the side away from the previous target, then the other).
     bool bidirectional = false;
     double overshoot = 1.0;
     /// steps: AZ,EL of the point, and the step sizes S1,S2,... taken away from it and back on
@@ -31,6 +31,7 @@ struct PatternOptions
 };
 
 /// The pattern as a path file that Quorvel's Load Path reads: "az,el[,speed[,dwell]]" lines.
+/// The last point is written twice: a run reads the last row at once after commanding it.
 /// False, with the reason in error, when the options do not make a pattern.
 bool makePathText(const PatternOptions& options, std::string& text, std::string& error);
 
