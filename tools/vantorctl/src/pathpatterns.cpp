@@ -87,8 +87,9 @@ bool makePathText(const PatternOptions& o, std::string& text, std::string& error
         std::vector<double> azimuths;
         std::vector<double> elevations;
         if (!parseRange(o.azimuthRange, azimuths) || !parseRange(o.elevationRange, elevations)) {
-            error = "grid needs --az FROM:TO:STEP and --el FROM:TO:STEP with FROM <= TO and a "
-                    "step above 0";
+            error = "grid needs --az FROM:TO:STEP and --el FROM:TO:STEP with FROM <= TO, a step "
+                    "above 0 and at most " +
+                    std::to_string(maxRows) + " rows";
             return false;
         }
         if (azimuths.size() * elevations.size() > maxRows) {
