@@ -2,6 +2,7 @@
 #include <halvik/quorvel/pathdata.h>
 #include <halvik/quorvel/pathrun.h>
 #include <halvik/quorvel/pathrunhost.h>
+#include <halvik/quorvel/resultsview.h>
 #include <halvik/quorvel/trackermapping.h>
 #include <halvik/resources.h>
 #include <halvik/statuscode.h>
@@ -93,6 +94,15 @@ MainWindow::MainWindow(QStringList arguments, Clock clockIn, QWidget* parent)
             endRun(tr("Path run ended: rows were removed"));
         }
     });
+    QAbstractItemModel* cells = table->model();
+    connect(cells, &QAbstractItemModel::rowsRemoved, this, &MainWindow::scheduleResultsRefresh);
+    connect(cells, &QAbstractItemModel::rowsInserted, this, &MainWindow::scheduleResultsRefresh);
+    connect(cells, &QAbstractItemModel::modelReset, this, &MainWindow::scheduleResultsRefresh);
+    connect(cells, &QAbstractItemModel::dataChanged, this, &MainWindow::scheduleResultsRefresh);
+    QAction* resultsAction = ui->mainToolBar->addAction(tr("Results"));
+    resultsAction->setObjectName(QStringLiteral("resultsAction"));
+    resultsAction->setToolTip(tr("The picture and pointing statistics of the path in the table"));
+    connect(resultsAction, &QAction::triggered, this, &MainWindow::showResults);
 
     if (arguments.size() <= 1) {
         return;
@@ -118,6 +128,8 @@ MainWindow::MainWindow(QStringList arguments, Clock clockIn, QWidget* parent)
 
 MainWindow::~MainWindow()
 {
+    // The table outlives this part of the window and reports its rows going away.
+    ui->positionsTableWidget->model()->disconnect(this);
     delete ui;
 }
 
@@ -583,6 +595,38 @@ void MainWindow::setActual(int row, double azimuth, double elevation)
     QTableWidget* table = ui->positionsTableWidget;
     table->setItem(row, ActualAz, new QTableWidgetItem(formatNumber(azimuth)));
     table->setItem(row, ActualEl, new QTableWidgetItem(formatNumber(elevation)));
+}
+
+void MainWindow::showResults()
+{
+    if (!results) {
+        // A child window: it closes with Quorvel's.
+        results = new ResultsView(this);
+    }
+    results->show();
+    results->raise();
+    scheduleResultsRefresh();
+}
+
+void MainWindow::scheduleResultsRefresh()
+{
+    // setActual changes two cells per row; one redraw covers a burst of changes.
+    if (!results || !results->isVisible() || resultsRefreshPending) {
+        return;
+    }
+    resultsRefreshPending = true;
+    QTimer::singleShot(0, this, [this] {
+        resultsRefreshPending = false;
+        std::vector<PathRow> rows;
+        for (int i = 0; i < ui->positionsTableWidget->rowCount(); ++i) {
+            rows.push_back(rowAt(i));
+        }
+        results->setRows(
+            std::move(rows),
+            deviceAddress.empty()
+                ? tr("Path table")
+                : tr("Path run on %1").arg(QString::fromLocal8Bit(deviceAddress.c_str())));
+    });
 }
 
 } // namespace halvik::quorvel

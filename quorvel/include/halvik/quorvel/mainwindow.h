@@ -19,6 +19,7 @@ class Vantor;
 namespace halvik::quorvel {
 
 class Ui_MainWindow;
+class ResultsView;
 struct PathRow;
 
 /// Quorvel's window: manual pointing, the mouse tracker, the path table and its execution.
@@ -50,6 +51,11 @@ public:
     bool hasDevice() const { return static_cast<bool>(vantor); }
     /// True from Execute Path until the run completes or ends.
     bool pathRunning() const { return running; }
+
+    /// Opens (or raises) the results view of the path in the table: the tool bar's Results.
+    void showResults();
+    /// The results view once opened; nullptr before.
+    ResultsView* resultsView() const { return results; }
 
 private slots:
     void on_addCurrentPositionPushButton_clicked();
@@ -91,6 +97,8 @@ private:
     void appendRow(const PathRow& row);
     void clearRows();
     void setActual(int row, double azimuth, double elevation);
+    /// Redraws the results view from the table, once per burst of cell changes.
+    void scheduleResultsRefresh();
 
     Ui_MainWindow* ui = nullptr;
     std::string deviceAddress;
@@ -109,6 +117,8 @@ private:
     int runGeneration = 0;
     /// The last callDevice reported an exception of the link in the status bar.
     bool linkFailureShown = false;
+    ResultsView* results = nullptr;
+    bool resultsRefreshPending = false;
 };
 
 } // namespace halvik::quorvel
