@@ -178,11 +178,10 @@ TEST(Help, ListsEveryCommandAndTheExitStatuses)
 {
     const auto r = vantorctl({"--help"});
     EXPECT_EQ(r.exit, 0);
-    for (const char* text :
-         {"discover", "get ADDR", "home ADDR", "move ADDR AZ EL", "accel ADDR A",
-          "set-ip SERIAL NEWADDR", "run-path ADDR FILE.csv", "plot RESULTS.csv", "rotctld ADDR",
-          "--stats",
-          "Exit status:", "64 ", "66 ", "69 ", "73 ", "253 ", "254 "}) {
+    for (const char* text : {"discover", "get ADDR", "home ADDR", "move ADDR AZ EL", "accel ADDR A",
+                             "set-ip SERIAL NEWADDR", "run-path ADDR FILE.csv", "plot RESULTS.csv",
+                             "rotctld ADDR", "stats RESULTS.csv", "make-path PATTERN", "--stats",
+                             "Exit status:", "64 ", "66 ", "69 ", "73 ", "253 ", "254 "}) {
         EXPECT_THAT(r.out, HasSubstr(text));
     }
     EXPECT_EQ(vantorctl({"move", "--help"}).out, r.out);
