@@ -118,8 +118,8 @@ std::size_t lineCount(const std::string& text)
     return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
 }
 
-/// A simulated device with exact read-back at 127.0.7.n:4365 and a bridge to it on a free port
-/// of 127.0.0.1, served on a thread of its own.
+/// A simulated device with exact read-back on a free port of 127.0.7.n and a bridge to it on a free
+/// port of 127.0.0.1, served on a thread of its own.
 class Bridge : public ::testing::Test
 {
 protected:
@@ -127,6 +127,8 @@ protected:
                halvik::sim::DeviceOptions options = halvik::sim::DeviceOptions())
     {
         halvik::sim::DeviceOptions device_ = deviceOn(n);
+        // A port of its own: CTest runs the cases of a table side by side.
+        device_.port = 0;
         device_.requireHome = options.requireHome;
         device = std::make_unique<SimulatedDevice>(device_);
         settings.deviceAddress = addressOf(n);
@@ -191,9 +193,14 @@ TEST_P(Exchanges, AnswerAsRotctldAndSendOnlyWhatIsAsked)
     const ExchangeCase& c = GetParam();
     start(60);
     LineClient client(bridge->port());
-    EXPECT_EQ(client.exchange(c.request, lineCount(c.reply)), c.reply);
+    const std::string info = "Vantor 127.0.7.60:" + std::to_string(device->port()) + "\n";
+    std::string reply = c.reply;
+    if (const auto at = reply.find("{info}"); at != std::string::npos) {
+        reply.replace(at, 6, info);
+    }
+    EXPECT_EQ(client.exchange(c.request, lineCount(reply)), reply);
     // One more request shows that the connection still serves and that nothing else was sent.
-    EXPECT_EQ(client.exchange("_\n", 1), "Vantor 127.0.7.60:4365\n");
+    EXPECT_EQ(client.exchange("_\n", 1), info);
     EXPECT_EQ(deviceCodes(), c.deviceCodes);
     if (!c.deviceCodes.empty() &&
         (c.deviceCodes.back() == "TRAA" || c.deviceCodes.back() == "HOME")) {
@@ -226,7 +233,7 @@ INSTANTIATE_TEST_SUITE_P(
         ExchangeCase{"Stop", "S\n", "RPRT 0\n", {"GEAA", "TRAA"}, 0, 0},
         ExchangeCase{"StopExtended", "+\\stop\n", "stop:\nRPRT 0\n", {"GEAA", "TRAA"}, 0, 0},
         ExchangeCase{"Park", "K\n", "RPRT 0\n", {"HOME"}, 0, 0},
-        ExchangeCase{"Info", "\\get_info\n", "Vantor 127.0.7.60:4365\n", {}},
+        ExchangeCase{"Info", "\\get_info\n", "{info}", {}},
         ExchangeCase{"DumpState", "\\dump_state\n", dumpState, {}},
         ExchangeCase{"EmptyLinesAreSkipped", "\n\r\n  \np\n", "0.00\n0.00\n", {"GEAA"}},
         ExchangeCase{"AzimuthAboveTheCircle", "P 360.01 0\n", "RPRT -1\n", {}},
