@@ -52,6 +52,9 @@ private:
     /// Payload of the last "ER" reply that ended a transaction.
     std::string replyPayload;
     int replyStatus = 0;
+    /// The last reply came quickly with nothing else received meanwhile, so the next
+    /// transaction watches for its reply before it blocks (caller's thread, under the lock).
+    bool spinNext = true;
     /// Time-out for a negative timeoutMs, ms.
     std::uint32_t defaultTimeoutMs = 500;
 };

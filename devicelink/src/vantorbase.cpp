@@ -160,6 +160,7 @@ void VantorBase::handleReceive(const boost::system::error_code& error, std::size
         throw std::runtime_error("VantorBase: Socket recieve error. Socket error code " +
                                  std::to_string(error.value()));
     }
+    receivedCount.fetch_add(1, std::memory_order_relaxed);
     receiveBuffer[byteCount] = 0;
     LinkMessage message;
     if (decodeLinkMessage(receiveBuffer.data(), byteCount, senderEndpoint.address().to_string(),

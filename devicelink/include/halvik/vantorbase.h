@@ -57,6 +57,12 @@ protected:
     /// Test seam: makes the armed receive complete with an error (operation aborted).
     void failPendingReceive();
 
+    /// Datagrams received so far, of any length or content; any thread may read it.
+    std::uint64_t datagramsReceived() const
+    {
+        return receivedCount.load(std::memory_order_relaxed);
+    }
+
     /// The event loop of the receive thread; clients may run their own timers on it.
     boost::shared_ptr<boost::asio::io_context> ioService;
 
@@ -79,6 +85,7 @@ private:
     boost::asio::ip::udp::endpoint senderEndpoint;
     std::array<char, 1024> receiveBuffer{};
     std::shared_ptr<Shared> shared;
+    std::atomic<std::uint64_t> receivedCount{0};
     /// Touched only on the receive thread (and in the constructor before it starts).
     bool receiveArmed = false;
     bool shutDown = false;
