@@ -1,8 +1,8 @@
 #include "ctlfixture.h"
 
 #include <halvik/quorvel/pathdata.h>
-#include <halvik/vantorctl/exitstatus.h>
 #include <halvik/quorvel/resultsfile.h>
+#include <halvik/vantorctl/exitstatus.h>
 
 #include <QtCore/QXmlStreamReader>
 #include <QtGui/QImage>

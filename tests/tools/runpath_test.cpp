@@ -1,8 +1,8 @@
 #include "ctlfixture.h"
 
 #include <halvik/quorvel/mainwindow.h>
-#include <halvik/vantorctl/exitstatus.h>
 #include <halvik/quorvel/resultsfile.h>
+#include <halvik/vantorctl/exitstatus.h>
 
 #include <QtTest/QTest>
 #include <QtWidgets/QAbstractButton>

@@ -40,20 +40,30 @@ RotctldBridgePrivate::RotctldBridgePrivate(const RotctldSettings& settings_, std
     acceptor.bind(endpoint);
     acceptor.listen();
     listeningPort = acceptor.local_endpoint().port();
-    deviceThread = std::thread([this] {
-        for (;;) {
-            try {
-                deviceIo.run();
-                return;
-            } catch (const std::exception& e) {
-                log(std::string("internal error on the device thread: ") + e.what());
-            }
-        }
-    });
+    deviceThread = std::thread([this] { runReportingErrors(deviceIo, "on the device thread"); });
 }
 
 RotctldBridgePrivate::~RotctldBridgePrivate()
 {
+    stopDeviceThread();
+}
+
+void RotctldBridgePrivate::runReportingErrors(boost::asio::io_context& context, const char* where)
+{
+    // A handler that throws is reported; the thread goes on serving the others.
+    for (;;) {
+        try {
+            context.run();
+            return;
+        } catch (const std::exception& e) {
+            log(std::string("internal error ") + where + ": " + e.what());
+        }
+    }
+}
+
+void RotctldBridgePrivate::stopDeviceThread()
+{
+    // The command in progress ends first: a transaction is never cut short.
     deviceWork.reset();
     deviceIo.stop();
     if (deviceThread.joinable()) {
@@ -72,19 +82,8 @@ void RotctldBridgePrivate::run()
     log("listening on " + settings.listenHost + ':' + std::to_string(listeningPort) +
         " for the Vantor at " + settings.deviceAddress + ':' + std::to_string(settings.devicePort));
     accept();
-    for (;;) {
-        try {
-            io.run();
-            break;
-        } catch (const std::exception& e) {
-            log(std::string("internal error: ") + e.what());
-        }
-    }
-    deviceWork.reset();
-    deviceIo.stop();
-    if (deviceThread.joinable()) {
-        deviceThread.join();
-    }
+    runReportingErrors(io, "on the network thread");
+    stopDeviceThread();
 }
 
 void RotctldBridgePrivate::stop()

@@ -51,6 +51,8 @@ private:
         double elevation;
     };
 
+    void runReportingErrors(boost::asio::io_context& context, const char* where);
+    void stopDeviceThread();
     void accept();
     void shutdownOnNetworkThread();
     /// Runs on the device thread.
