@@ -472,8 +472,8 @@ Commands:
       127.0.0.1 only on a network you trust.
 
 Options:
-  --port P     device port of get, home, move, accel, run-path and rotctld (default 4365);
-               broadcast port of discover and set-ip
+  --port P     device port of get, home, move, accel, run-path and rotctld
+               (default 4365); broadcast port of discover and set-ip
   --stats      after a device command or run-path, write to standard error the
                round-trip time of its transactions (p50, p99, max, per operation)
                and the count of time-outs and busy answers
