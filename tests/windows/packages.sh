@@ -63,6 +63,10 @@ done
 echo "  Start menu: Quorvel, Vantor Manager"
 [ -f "$unix_target/Uninstall.exe" ] || fail "no uninstaller"
 timeout 300 wine "$unix_target/Uninstall.exe" /S >/dev/null 2>&1 || fail "silent uninstall"
-wineserver -w
+# The uninstaller returns at once and removes the files from a copy of itself.
+for _ in $(seq 600); do
+    [ -f "$unix_target/bin/quorvel.exe" ] || break
+    sleep 0.1
+done
 [ ! -f "$unix_target/bin/quorvel.exe" ] || fail "the uninstaller left the programs"
 echo "  uninstalled"

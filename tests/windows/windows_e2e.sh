@@ -13,9 +13,11 @@ sim_pid=""
 export QT_QPA_PLATFORM=offscreen
 export WINEPREFIX="${WINEPREFIX:-$HOME/.cache/halvik-windows/wineprefix}"
 cleanup() {
-    # The Quorvel that the manager launched runs on; it and the Wine server would keep CTest
-    # waiting. The test runs alone, so every Wine process of the prefix is this test's.
-    wineserver -k 2>/dev/null || true
+    # The Quorvel that the manager launched runs on, and the manager waits for it. The test runs
+    # alone, so every Quorvel and manager under Wine is this test's. The Wine server stays: the
+    # other tests share it.
+    pkill -KILL -f 'quorvel\.exe' 2>/dev/null || true
+    pkill -KILL -f 'vantor_manager\.exe' 2>/dev/null || true
     if [ -n "$sim_pid" ]; then
         kill -TERM "$sim_pid" 2>/dev/null || true
         wait "$sim_pid" 2>/dev/null || true
