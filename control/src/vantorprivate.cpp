@@ -34,13 +34,20 @@ VantorPrivate::~VantorPrivate()
 
 int VantorPrivate::sendCommand(const std::string& command, std::int32_t timeoutMs)
 {
+    std::unique_lock<std::mutex> lock(transactionMutex, std::defer_lock);
+    return transact(command, timeoutMs, lock);
+}
+
+int VantorPrivate::transact(const std::string& command, std::int32_t timeoutMs,
+                            std::unique_lock<std::mutex>& lock)
+{
     if (command.size() < 6) {
         return status::UnknownCommand;
     }
-    std::unique_lock<std::mutex> lock(transactionMutex, std::try_to_lock);
-    if (!lock.owns_lock() || awaitingReply) {
+    if (!lock.try_lock() || transactionOpen) {
         return status::Busy;
     }
+    transactionOpen = true;
     awaitingReply = true;
     pendingCommand = command;
     try {
@@ -48,12 +55,14 @@ int VantorPrivate::sendCommand(const std::string& command, std::int32_t timeoutM
         sendMessage(command);
     } catch (...) {
         awaitingReply = false;
+        transactionOpen = false;
         throw;
     }
     const std::uint32_t timeout =
         timeoutMs >= 0 ? static_cast<std::uint32_t>(timeoutMs) : defaultTimeoutMs;
     const int result = waitForReply(lock, timeout);
     awaitingReply = false;
+    transactionOpen = false;
     return result;
 }
 
@@ -162,11 +171,12 @@ int VantorPrivate::SetAcceleration(double acceleration)
 
 int VantorPrivate::GetApertureAngles(double& azimuth, double& elevation)
 {
-    const int status = sendCommand(makeGetApertureAnglesCommand(), -1);
-    std::lock_guard<std::mutex> lock(transactionMutex);
+    std::unique_lock<std::mutex> lock(transactionMutex, std::defer_lock);
+    const int status = transact(makeGetApertureAnglesCommand(), -1, lock);
     if (status != 0) {
         return status;
     }
+    // Still under the lock the transaction ended with: the payload is this call's reply's.
     decodeApertureAngles(replyPayload, azimuth, elevation);
     return 0;
 }

@@ -39,6 +39,10 @@ public:
     void handleMessage(LinkMessage message) override;
 
 private:
+    /// Runs one transaction; on success it returns with lock held, so the caller can read the
+    /// reply's payload before another transaction starts.
+    int transact(const std::string& command, std::int32_t timeoutMs,
+                 std::unique_lock<std::mutex>& lock);
     int waitForReply(std::unique_lock<std::mutex>& lock, std::uint32_t timeoutMs);
 
     // The standard primitives: Boost's condition variable adds an internal mutex and an
@@ -47,6 +51,10 @@ private:
     std::condition_variable replyArrived;
     /// Tested by the receive thread before it takes the lock.
     std::atomic<bool> awaitingReply{false};
+    /// From a caller's send until that caller has taken its answer. The reply clears
+    /// awaitingReply before the caller is awake again; without this a second caller could start
+    /// a transaction in that gap, and the first would wait for and return the second's answer.
+    bool transactionOpen = false;
     /// Full text of the current or last command.
     std::string pendingCommand;
     /// Payload of the last "ER" reply that ended a transaction.

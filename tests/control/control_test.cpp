@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <cmath>
+#include <functional>
 #include <future>
 #include <thread>
 
@@ -225,6 +226,53 @@ TEST_F(TransactionTest, SecondCallerIsTurnedAwayAtOnce)
     EXPECT_EQ(pending.get(), 0);
     std::this_thread::sleep_for(50ms);
     EXPECT_EQ(peer.receivedCount(), 2u) << "the refused commands were sent";
+}
+
+TEST(Transactions, TwoThreadsEachGetTheirOwnAnswer)
+{
+    // A reply ends its transaction before its caller is awake again; a second thread calling
+    // in that gap must be turned away, not take the transaction over.
+    ScriptedPeer peer;
+    peer.answer("GEAA", {"ERGEAA" + bytes({0, 100, 0, 10})});
+    peer.answer("HOME", {"EEHOME\x05"});
+    VantorPrivate client("127.0.0.1", peer.port());
+    struct Tally
+    {
+        int answered = 0;
+        int wrong = 0;
+    };
+    // Each thread calls until it has had its answer 500 times; a busy client is tried again.
+    const auto calls = [](const std::function<int()>& call, int expected) {
+        Tally t;
+        for (int attempt = 0; t.answered < 500 && attempt < 1000000; ++attempt) {
+            const int status = call();
+            if (status == expected) {
+                ++t.answered;
+            } else if (status == 253) {
+                std::this_thread::yield();
+            } else {
+                ++t.wrong;
+            }
+        }
+        return t;
+    };
+    auto reader = std::async(std::launch::async, [&] {
+        return calls(
+            [&] {
+                double az = -1, el = -1;
+                const int status = client.GetApertureAngles(az, el);
+                return status == 0 && (std::abs(az - 1.0) > 1e-9 || std::abs(el - 0.1) > 1e-9)
+                           ? -1
+                           : status;
+            },
+            0);
+    });
+    const Tally homed = calls([&] { return client.Home(); }, 5);
+    const Tally read = reader.get();
+    EXPECT_EQ(read.wrong, 0) << "GetApertureAngles returned another caller's answer";
+    EXPECT_EQ(homed.wrong, 0) << "Home returned another caller's answer";
+    EXPECT_EQ(read.answered, 500);
+    EXPECT_EQ(homed.answered, 500);
 }
 
 TEST_F(TransactionTest, ShortCommandIsRefusedAndNotSent)
