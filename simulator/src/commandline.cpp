@@ -80,7 +80,8 @@ CommandLine CommandLine::parse(const std::vector<std::string>& args)
          }},
         {"--noise",
          [&](const std::string& v) {
-             return parseNumber(v, o.readbackNoise) && o.readbackNoise >= 0.0;
+             return parseNumber(v, o.readbackNoise) && o.readbackNoise >= 0.0 &&
+                    std::isfinite(o.readbackNoise);
          }},
     };
 
